@@ -1,0 +1,126 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/engine_config.h"
+#include "engine/search_result.h"
+#include "store/vector_store.h"
+
+struct llama_model;
+struct llama_context;
+typedef int32_t llama_token;
+
+// How long a file that exists but cannot be read yet is waited for. Replaceable
+// so tests need not wait for real.
+struct ReadRetryPolicy {
+    std::chrono::milliseconds delay{3000};
+    int max_attempts = 20;  // about a minute in all
+};
+
+// The one object behind a handle: configuration, embedding model, the chunk
+// store, the lazily loaded chat model and the indexing progress. Implemented
+// by concern across engine_*.cpp.
+class Engine {
+public:
+    // Copies the configuration and creates data_dir (and its parents).
+    // Throws std::filesystem::filesystem_error when it cannot.
+    explicit Engine(const EngineConfig &config);
+    ~Engine();
+    Engine(const Engine &) = delete;
+    Engine &operator=(const Engine &) = delete;
+
+    // ---- lifecycle (engine_lifecycle.cpp) ----
+
+    // Loads the embedding model and opens the store. True when ready (at once
+    // when already initialised); false after logging the failed step.
+    bool init();
+    // Releases everything init() built, saving unsaved index points first.
+    void shutdown();
+    bool is_initialized() const { return initialized; }
+    const EngineConfig &configuration() const { return config; }
+    VectorStore *vector_store() { return store.get(); }
+
+    // ---- embedding (engine_embedding.cpp) ----
+
+    // L2-normalised embedding_dim floats for text, or an empty vector.
+    std::vector<float> embed(const std::string &text);
+
+    // ---- reading files (engine_file_reading.cpp) ----
+
+    // The file's text in UTF-8; "" for a missing or empty file; nullopt when
+    // the file exists but could not be read (not a regular readable file, or
+    // still unreadable after the retry policy gave up).
+    std::optional<std::string> read_file_text(const std::string &path);
+    // UTF-16 (by byte-order mark) to UTF-8; anything else through ensure_utf8.
+    std::string decode_text(const std::vector<char> &bytes, const std::string &path);
+
+    // ---- chunking (engine_chunking.cpp) ----
+
+    // Overlapping windows of whole words (chunk_size/2 words, chunk_overlap/2 shared).
+    std::vector<std::string> chunk_text(const std::string &text) const;
+
+    // ---- documents (engine_documents.cpp) ----
+
+    bool add_document(const std::string &path);
+    bool add_text_document(const std::string &path, const std::string &text);
+    void remove_document(const std::string &path);
+    bool is_file_indexed(const std::string &path, int64_t mtime);
+    std::string get_document_text(const std::string &path);
+    std::vector<std::string> get_indexed_files();
+
+    // ---- retrieval and answering (engine_retrieval.cpp) ----
+
+    std::vector<SearchResult> search(const std::string &question, int32_t top_k);
+    std::string generate(const std::string &question);
+    // The question prompt: fixed instructions, the chunks, the question (engine_prompts.cpp).
+    static std::string build_prompt(const std::string &question,
+                                    const std::vector<SearchResult> &results);
+
+    // ---- generation model (engine_generation.cpp) ----
+
+    bool load_llm();
+    void unload_llm();
+    bool is_llm_loaded() const { return llm_loaded; }
+    std::vector<llama_token> tokenize(const std::string &text, bool add_special);
+    std::string detokenize(const std::vector<llama_token> &tokens);
+    std::string run_llm(const std::string &prompt, bool keep_loaded);
+
+    // ---- progress (engine_progress.cpp) ----
+
+    std::string current_file_name();
+
+    ReadRetryPolicy read_retry;
+
+private:
+    int32_t index_chunks(const std::string &path, const std::vector<std::string> &chunks,
+                         bool log_failures);
+
+    EngineConfig config;
+    bool initialized = false;
+    bool llm_loaded = false;
+    std::vector<llama_token> cached_prompt_tokens;
+    std::unique_ptr<VectorStore> store;
+    llama_model *embed_model = nullptr;
+    llama_context *embed_ctx = nullptr;
+    llama_model *llm_model = nullptr;
+    llama_context *llm_ctx = nullptr;
+    std::recursive_mutex progress_mutex;
+    std::recursive_mutex embed_mutex;
+    std::string current_file;
+    std::deque<std::string> pending_files;
+    int32_t progress_total = 0;
+    int32_t progress_done = 0;
+    std::mutex queue_mutex;
+    std::condition_variable queue_cv;
+    std::thread worker_thread;
+    bool worker_running = false;
+};

@@ -1,0 +1,44 @@
+#pragma once
+
+// The few file-system services whose behaviour differs between platforms.
+// Linux implementations live in filesystem_posix.cpp; a Windows build provides
+// the same functions over the native calls.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// A path from a UTF-8 string. Throws std::system_error (illegal byte sequence)
+// when the bytes are not UTF-8, as the Windows conversion does.
+std::filesystem::path path_from_utf8(const std::string &utf8);
+
+// A path from a string in the platform's narrow file-name encoding (the bytes
+// themselves on Linux; the ANSI code page on Windows).
+std::filesystem::path path_from_narrow(const std::string &narrow);
+
+// The file-name component in the narrow file-name encoding.
+std::string narrow_file_name(const std::filesystem::path &path);
+
+// Last-write time as signed 100-nanosecond ticks since 1601-01-01 UTC.
+// Throws std::filesystem::filesystem_error ("last_write_time").
+int64_t last_write_ticks(const std::filesystem::path &path);
+
+// What a reader can expect of an existing path without blocking on it.
+enum class FileAccess {
+    readable,       // a regular file the process may read
+    never_readable, // a directory, FIFO, device, or no read permission
+    missing,
+};
+FileAccess probe_readable_file(const std::filesystem::path &path);
+
+// Flushes a written file's data to stable storage. False on failure.
+bool sync_file(const std::filesystem::path &path);
+
+// Renames from over to, replacing it atomically, and makes the rename durable.
+// False on failure (errno-style message in *error when given).
+bool replace_file(const std::filesystem::path &from, const std::filesystem::path &to,
+                  std::string *error);
+
+} // namespace platform

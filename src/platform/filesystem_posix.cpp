@@ -1,0 +1,100 @@
+#include "platform/filesystem.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace platform {
+namespace {
+
+// Strict UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF), the
+// same set the Windows conversion accepts.
+bool is_strict_utf8(const std::string &s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) { ++i; continue; }
+        size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) len = 2;
+        else if (c == 0xE0) { len = 3; lo = 0xA0; }
+        else if (c == 0xED) { len = 3; hi = 0x9F; }
+        else if (c >= 0xE1 && c <= 0xEF) len = 3;
+        else if (c == 0xF0) { len = 4; lo = 0x90; }
+        else if (c == 0xF4) { len = 4; hi = 0x8F; }
+        else if (c >= 0xF1 && c <= 0xF3) len = 4;
+        else return false;
+        if (i + len > n) return false;
+        const unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+        if (c1 < lo || c1 > hi) return false;
+        for (size_t k = 2; k < len; ++k)
+            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += len;
+    }
+    return true;
+}
+
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
+
+} // namespace
+
+fs::path path_from_utf8(const std::string &utf8) {
+    if (!is_strict_utf8(utf8))
+        throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence),
+                                "path is not valid UTF-8");
+    return fs::path(utf8);
+}
+
+fs::path path_from_narrow(const std::string &narrow) { return fs::path(narrow); }
+
+std::string narrow_file_name(const fs::path &path) { return path.filename().string(); }
+
+int64_t last_write_ticks(const fs::path &path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        throw fs::filesystem_error("last_write_time", path,
+                                   std::error_code(errno, std::generic_category()));
+    return (static_cast<int64_t>(st.st_mtim.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
+           st.st_mtim.tv_nsec / 100;
+}
+
+FileAccess probe_readable_file(const fs::path &path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == ENOENT || errno == ENOTDIR ? FileAccess::missing : FileAccess::never_readable;
+    if (!S_ISREG(st.st_mode)) return FileAccess::never_readable;
+    if (::access(path.c_str(), R_OK) != 0) return FileAccess::never_readable;
+    return FileAccess::readable;
+}
+
+bool sync_file(const fs::path &path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    return ::close(fd) == 0 && ok;
+}
+
+bool replace_file(const fs::path &from, const fs::path &to, std::string *error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
+        if (error) *error = std::strerror(errno);
+        return false;
+    }
+    // Persist the directory entry too; a failure here does not undo the rename.
+    fs::path dir = to.parent_path();
+    if (dir.empty()) dir = ".";
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+} // namespace platform
