@@ -83,7 +83,7 @@ setup_llama() {
       local tmp; tmp="$(mktemp -d)"
       tar -xzf "$CACHE/dl/$LLAMA_TGZ" -C "$tmp" package/llama/gitRelease.bundle
       rm -rf "$src"
-      git clone -q "$tmp/package/llama/gitRelease.bundle" "$src"
+      git -c advice.detachedHead=false clone -q "$tmp/package/llama/gitRelease.bundle" "$src"
       (cd "$src" && git -c advice.detachedHead=false checkout -q "$LLAMA_COMMIT")
       rm -rf "$tmp"
       touch "$src/.complete"

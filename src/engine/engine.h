@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -101,8 +102,16 @@ public:
     ReadRetryPolicy read_retry;
 
 private:
-    int32_t index_chunks(const std::string &path, const std::vector<std::string> &chunks,
-                         bool log_failures);
+    struct ChunkTally {
+        int32_t handed = 0;  // chunks given an id and handed to the store
+        int32_t stored = 0;  // of those, chunks the store accepted
+    };
+    // Embeds and stores the chunks in order, numbering them from 0.
+    ChunkTally index_chunks(const std::string &path, const std::vector<std::string> &chunks,
+                            bool log_failures);
+    // Records path as indexed when it names an existing file.
+    void mark_indexed(const std::string &path, const std::filesystem::path &fspath,
+                      std::optional<int64_t> mtime_before);
 
     EngineConfig config;
     bool initialized = false;

@@ -1,0 +1,59 @@
+#include <cstring>
+#include <string>
+
+#include "api/buffer_copy.h"
+#include "api/export_guard.h"
+#include "api/rag_handle.h"
+
+namespace {
+
+constexpr int kDefaultTopK = 3;
+constexpr int kMaxTopK = 10;
+
+// Copies up to the first NUL, at most size-1 bytes, and NUL-fills the rest.
+template <size_t N>
+void fill_field(char (&field)[N], const std::string &value) {
+    const size_t n = strnlen(value.c_str(), std::min(value.size(), N - 1));
+    std::memcpy(field, value.data(), n);
+    std::memset(field + n, 0, N - n);
+}
+
+} // namespace
+
+extern "C" {
+
+RAG_API int rag_search(rag_handle *h, const char *query, int top_k, rag_search_result *results) {
+    if (!h || !query || !results) return RAG_ERR_INVALID_ARGUMENT;
+    if (top_k < 1 || top_k > kMaxTopK) top_k = kDefaultTopK;
+    if (!h->engine->is_initialized()) {
+        set_last_error(h, kNotInitializedMessage);
+        return RAG_ERR_NOT_INITIALIZED;
+    }
+    return run_guarded(h, RAG_ERR_SEARCH_FAILED, [&] {
+        const std::vector<SearchResult> found = h->engine->search(query, top_k);
+        for (size_t i = 0; i < found.size(); ++i) {
+            rag_search_result &record = results[i];
+            fill_field(record.file_path, found[i].file_path);
+            fill_field(record.text, found[i].text);
+            record.score = found[i].score;
+            record.chunk_id = found[i].chunk_id;
+            record.page_number = found[i].page_number;
+        }
+        return static_cast<int>(found.size());
+    });
+}
+
+RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf_size) {
+    if (!h || !question || !buf || buf_size <= 0) return RAG_ERR_INVALID_ARGUMENT;
+    if (!h->engine->is_initialized()) {
+        set_last_error(h, kNotInitializedMessage);
+        return RAG_ERR_NOT_INITIALIZED;
+    }
+    const int rc = run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
+        return copy_with_ellipsis(h, h->engine->generate(question), buf, buf_size);
+    });
+    if (rc == RAG_ERR_GENERATION_FAILED) copy_cut("[ERROR] Inference failed", buf, buf_size);
+    return rc;
+}
+
+} // extern "C"

@@ -1,0 +1,215 @@
+#include "engine/engine.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+
+#include "llama.h"
+
+#include "common/log.h"
+#include "engine/stop_strings.h"
+#include "platform/memory.h"
+
+namespace {
+
+constexpr int32_t kPromptReserveTokens = 512;
+// When a prompt is cut, this many tokens of its end survive: every prompt ends
+// with the question and the assistant header, and a question of a couple of
+// hundred tokens plus those headers fits.
+constexpr int32_t kPromptTailTokens = 256;
+constexpr int32_t kMaxGeneratedTokens = 2048;
+constexpr size_t kAnswerReserveBytes = 2048;
+constexpr int32_t kRunPieceBytes = 256;
+constexpr int32_t kDetokenizePieceBytes = 128;
+constexpr float kKeepLoadedTemperature = 0.1f;
+constexpr uint32_t kSamplerSeed = 42;
+
+// Keeps the head and the tail of an over-long prompt so the question and the
+// assistant header still reach the model.
+void cap_prompt(std::vector<llama_token> &tokens, int32_t cap) {
+    const int32_t tail = std::min(kPromptTailTokens, cap / 2);
+    const int32_t head = cap - tail;
+    tokens.erase(tokens.begin() + head, tokens.end() - tail);
+}
+
+size_t common_prefix(const std::vector<llama_token> &a, const std::vector<llama_token> &b) {
+    const size_t n = std::min(a.size(), b.size());
+    size_t i = 0;
+    while (i < n && a[i] == b[i]) ++i;
+    return i;
+}
+
+} // namespace
+
+bool Engine::load_llm() {
+    if (llm_loaded) return true;
+    log_stdout("[Engine] [LAZY LOAD] Loading LLM: " + config.llm_model_path + "\n");
+
+    llama_model_params mparams = llama_model_default_params();
+    mparams.n_gpu_layers = 0;
+    mparams.load_mode = LLAMA_LOAD_MODE_MMAP;
+    llama_model *model = llama_model_load_from_file(config.llm_model_path.c_str(), mparams);
+    if (!model) {
+        log_stderr("[Engine] LLM load failed: " + config.llm_model_path + "\n");
+        return false;
+    }
+    llm_model = model;
+
+    llama_context_params cparams = llama_context_default_params();
+    cparams.n_ctx = static_cast<uint32_t>(config.n_ctx);
+    cparams.n_batch = static_cast<uint32_t>(config.n_batch);
+    cparams.n_threads = config.n_threads;
+    llama_context *ctx = llama_init_from_model(model, cparams);
+    if (!ctx) {
+        log_stderr("[Engine] Failed to create LLM context\n");
+        llama_model_free(model);
+        llm_model = nullptr;
+        return false;
+    }
+    llm_ctx = ctx;
+    llm_loaded = true;
+
+    std::ostringstream estimate;
+    estimate << static_cast<double>(config.n_ctx) * 0.5 / 1024;
+    log_stdout("[Engine] LLM loaded in RAM (peak ~" + estimate.str() + " GB estimated)\n");
+    return true;
+}
+
+void Engine::unload_llm() {
+    if (!llm_loaded) return;
+    if (llm_ctx) {
+        llama_free(llm_ctx);
+        llm_ctx = nullptr;
+    }
+    if (llm_model) {
+        llama_model_free(llm_model);
+        llm_model = nullptr;
+    }
+    cached_prompt_tokens.clear();
+    llm_loaded = false;
+    platform::release_free_heap();
+    log_stdout("[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
+}
+
+std::vector<llama_token> Engine::tokenize(const std::string &text, bool add_special) {
+    if (!llm_model && !load_llm()) return {};
+    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
+    const int32_t len = static_cast<int32_t>(text.size());
+    const int32_t count = std::abs(llama_tokenize(vocab, text.data(), len, nullptr, 0, add_special, true));
+    std::vector<llama_token> tokens(static_cast<size_t>(count), 0);
+    const int32_t got = llama_tokenize(vocab, text.data(), len, tokens.data(), count, add_special, true);
+    if (got < 0) return {};
+    tokens.resize(static_cast<size_t>(got));
+    return tokens;
+}
+
+std::string Engine::detokenize(const std::vector<llama_token> &tokens) {
+    if (!llm_model) return "";
+    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
+    std::string text;
+    char piece[kDetokenizePieceBytes];
+    for (llama_token t : tokens) {
+        const int32_t k = llama_token_to_piece(vocab, t, piece, kDetokenizePieceBytes, 0, false);
+        if (k > 0) text.append(piece, static_cast<size_t>(k));
+    }
+    return text;
+}
+
+std::string Engine::run_llm(const std::string &prompt, bool keep_loaded) {
+    if (!llm_model && !load_llm())
+        return "[ERROR] Failed to load LLM. Check model path: " + config.llm_model_path;
+
+    std::vector<llama_token> tokens = tokenize(prompt, true);
+    const int32_t cap = config.n_ctx - kPromptReserveTokens;
+    if (!tokens.empty() && cap >= 0 && static_cast<int64_t>(tokens.size()) > cap) {
+        cap_prompt(tokens, cap);
+        log_stderr("[Engine] Prompt truncated to " + std::to_string(cap) + " tokens\n");
+    }
+    // Sampling needs logits from at least one decoded prompt token.
+    if (tokens.empty()) {
+        if (!keep_loaded) unload_llm();
+        return "[ERROR] Tokenization failed";
+    }
+    const int32_t n = static_cast<int32_t>(tokens.size());
+
+    llama_memory_t memory = llama_get_memory(llm_ctx);
+    int32_t reused = static_cast<int32_t>(std::min<size_t>(common_prefix(tokens, cached_prompt_tokens),
+                                                           static_cast<size_t>(n - 1)));
+    if (!llama_memory_seq_rm(memory, -1, reused, -1)) {
+        // A partial removal can be refused; start over from an empty memory.
+        llama_memory_clear(memory, true);
+        reused = 0;
+    }
+    if (reused > 0)
+        log_stdout("[Engine] KV Cache hit! Reusing " + std::to_string(reused) + " tokens.\n");
+
+    std::string answer;
+    answer.reserve(kAnswerReserveBytes);
+
+    for (int32_t pos = reused; pos < n;) {
+        const int32_t chunk = std::min(config.n_batch, n - pos);
+        llama_batch batch = llama_batch_init(chunk, 0, 1);
+        for (int32_t i = 0; i < chunk; ++i) {
+            batch.token[i] = tokens[pos + i];
+            batch.pos[i] = pos + i;
+            batch.n_seq_id[i] = 1;
+            batch.seq_id[i][0] = 0;
+            batch.logits[i] = (pos + i == n - 1);
+        }
+        batch.n_tokens = chunk;
+        if (llama_decode(llm_ctx, batch) != 0) {
+            log_stderr("[Engine] llama_decode failed (prompt chunk)\n");
+            llama_batch_free(batch);
+            // The memory no longer matches the cache; make the next call start clean.
+            cached_prompt_tokens.clear();
+            if (!keep_loaded) unload_llm();
+            return "[ERROR] Inference failed";
+        }
+        pos += chunk;
+        llama_batch_free(batch);
+        log_stdout("[Engine] Processing prompt: " + std::to_string(pos * 100 / n) + "% (" +
+                   std::to_string(pos) + "/" + std::to_string(n) + " tokens)\n");
+    }
+    cached_prompt_tokens = tokens;
+
+    llama_batch step = llama_batch_init(1, 0, 1);
+    llama_sampler *sampler = llama_sampler_chain_init(llama_sampler_chain_default_params());
+    llama_sampler_chain_add(sampler,
+                            llama_sampler_init_temp(keep_loaded ? kKeepLoadedTemperature : config.temperature));
+    llama_sampler_chain_add(sampler, llama_sampler_init_dist(kSamplerSeed));
+
+    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
+    const llama_token eos = llama_vocab_eos(vocab);
+    char piece[kRunPieceBytes];
+    for (int32_t g = 0; g < kMaxGeneratedTokens; ++g) {
+        const llama_token tok = llama_sampler_sample(sampler, llm_ctx, -1);
+        if (tok == eos) break;
+
+        const int32_t k = llama_token_to_piece(vocab, tok, piece, kRunPieceBytes, 0, false);
+        if (k >= 1) {
+            const size_t before = answer.size();
+            answer.append(piece, static_cast<size_t>(k));
+            const size_t cut = find_stop_cut(answer, before);
+            if (cut != std::string::npos) {
+                answer.resize(cut);
+                break;
+            }
+        }
+
+        step.token[0] = tok;
+        step.pos[0] = n + g;
+        step.n_seq_id[0] = 1;
+        step.seq_id[0][0] = 0;
+        step.logits[0] = true;
+        step.n_tokens = 1;
+        if (llama_decode(llm_ctx, step) != 0) {
+            log_stderr("[Engine] llama_decode failed (generation loop)\n");
+            break;
+        }
+    }
+
+    llama_batch_free(step);
+    llama_sampler_free(sampler);
+    if (!keep_loaded) unload_llm();
+    return answer;
+}

@@ -1,0 +1,117 @@
+#include "engine/engine.h"
+
+#include <filesystem>
+#include <string>
+
+#include "llama.h"
+
+#include "common/log.h"
+#include "platform/filesystem.h"
+
+namespace {
+
+constexpr size_t kInitialIndexCapacity = 100000;
+constexpr uint32_t kEmbeddingContextTokens = 512;
+
+// llama.cpp narrates every load on stderr; keep only its errors so the
+// engine's own lines stay readable.
+void quiet_llama_log(ggml_log_level level, const char *text, void *) {
+    if (level == GGML_LOG_LEVEL_ERROR) log_stderr(text);
+}
+
+} // namespace
+
+Engine::Engine(const EngineConfig &cfg) : config(cfg) {
+    const std::filesystem::path dir = platform::path_from_narrow(config.data_dir);
+    std::error_code ec;
+    std::filesystem::create_directories(dir, ec);
+    if (ec) throw std::filesystem::filesystem_error("create_directories", dir, ec);
+}
+
+Engine::~Engine() {
+    try {
+        shutdown();
+    } catch (...) {
+        // A destructor must not throw; shutdown's only throw is a failed join.
+    }
+}
+
+bool Engine::init() {
+    if (initialized) return true;
+
+    log_stdout("[Engine] Initializing Quenda engine...\n");
+    llama_log_set(quiet_llama_log, nullptr);
+    llama_backend_init();
+    llama_numa_init(GGML_NUMA_STRATEGY_DISABLED);
+
+    llama_model_params mparams = llama_model_default_params();
+    mparams.n_gpu_layers = 0;
+    mparams.load_mode = LLAMA_LOAD_MODE_MMAP;
+    embed_model = llama_model_load_from_file(config.embedding_model_path.c_str(), mparams);
+    if (!embed_model) {
+        log_stderr("[Engine] Failed to load embedding model: " + config.embedding_model_path + "\n");
+        llama_backend_free();
+        return false;
+    }
+
+    llama_context_params cparams = llama_context_default_params();
+    cparams.n_ctx = kEmbeddingContextTokens;
+    cparams.n_batch = kEmbeddingContextTokens;
+    cparams.n_threads = config.n_threads;
+    cparams.embeddings = true;
+    embed_ctx = llama_init_from_model(embed_model, cparams);
+    if (!embed_ctx) {
+        log_stderr("[Engine] Failed to create embedding context\n");
+        llama_model_free(embed_model);
+        embed_model = nullptr;
+        llama_backend_free();
+        return false;
+    }
+    log_stdout("[Engine] Embedding model loaded: " + config.embedding_model_path + "\n");
+
+    store = std::make_unique<VectorStore>(config.index_path, config.data_dir + "/metadata.db",
+                                          config.embedding_dim, kInitialIndexCapacity, config.hnsw_m,
+                                          config.hnsw_ef_construction, config.hnsw_ef_construction);
+    if (!store->init()) {
+        log_stderr("[Engine] Failed to initialize vector store\n");
+        shutdown();
+        return false;
+    }
+    log_stdout("[Engine] Vector store ready. " + std::to_string(store->element_count()) +
+               " vectors indexed.\n");
+
+    worker_running = false;
+    initialized = true;
+    log_stdout("[Engine] Initialization complete. (Flutter-driven indexing)\n");
+    return true;
+}
+
+void Engine::shutdown() {
+    if (worker_running) {
+        {
+            std::lock_guard<std::mutex> lock(queue_mutex);
+            worker_running = false;
+        }
+        queue_cv.notify_all();
+        if (worker_thread.joinable()) worker_thread.join();
+    }
+
+    unload_llm();
+
+    if (embed_ctx) {
+        llama_free(embed_ctx);
+        embed_ctx = nullptr;
+    }
+    if (embed_model) {
+        llama_model_free(embed_model);
+        embed_model = nullptr;
+    }
+
+    // Points added since the last throttled save would otherwise be lost.
+    if (store && store->has_unsaved_changes()) store->save_index(true);
+    store.reset();
+
+    llama_backend_free();
+    initialized = false;
+    log_stdout("[Engine] Shutdown complete.\n");
+}
