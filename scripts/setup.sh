@@ -56,7 +56,7 @@ fetch() {
 
 check_sri() {
   local got
-  got="sha512-$(openssl dgst -sha512 -binary "$1" | base64 -w0)"
+  got="$(node -e 'const c=require("crypto"),f=require("fs");process.stdout.write("sha512-"+c.createHash("sha512").update(f.readFileSync(process.argv[1])).digest("base64"))' "$1")"
   [ "$got" = "$2" ]
 }
 
