@@ -94,6 +94,8 @@ public:
     std::vector<llama_token> tokenize(const std::string &text, bool add_special);
     std::string detokenize(const std::vector<llama_token> &tokens);
     std::string run_llm(const std::string &prompt, bool keep_loaded);
+    // Tokens of the last prompt whose decoding completed (what the memory holds).
+    const std::vector<llama_token> &prompt_cache() const { return cached_prompt_tokens; }
 
     // ---- progress (engine_progress.cpp) ----
 

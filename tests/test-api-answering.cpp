@@ -1,0 +1,131 @@
+// rag_search and rag_generate on indexed documents, with the generated models.
+
+#include <cstring>
+#include <filesystem>
+
+#include "api/rag_handle.h"
+#include "rag.h"
+#include "test_support.h"
+
+namespace {
+
+using test_support::CapturedOutput;
+using test_support::TempDir;
+namespace fs = std::filesystem;
+
+struct HandleDeleter {
+    void operator()(rag_handle *h) const { rag_destroy(h); }
+};
+using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
+
+class ApiAnswering : public ::testing::Test {
+protected:
+    TempDir dir;
+    HandlePtr h;
+
+    void SetUp() override {
+        h.reset(rag_create(test_support::chat_model("chat-phi3").c_str(), test_support::embed_model().c_str(),
+                           dir.str("index.bin").c_str(), dir.str().c_str(), dir.str("data").c_str(), 0, 2));
+        ASSERT_TRUE(h);
+        CapturedOutput quiet;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    }
+    void add_text(const std::string &path, const std::string &text) {
+        CapturedOutput quiet;
+        ASSERT_EQ(rag_add_text_document(h.get(), path.c_str(), text.c_str()), RAG_OK);
+    }
+    int search(const std::string &q, int top_k, rag_search_result *records) {
+        CapturedOutput quiet;
+        return rag_search(h.get(), q.c_str(), top_k, records);
+    }
+};
+
+TEST(ApiAnsweringUninitialised, NotInitialisedLeavesBuffersAlone) {
+    TempDir dir;
+    HandlePtr h(rag_create("", "", dir.str("i").c_str(), "", dir.str("d").c_str(), 0, 0));
+    rag_search_result r;
+    std::memset(&r, 'x', sizeof r);
+    EXPECT_EQ(rag_search(h.get(), "q", 3, &r), RAG_ERR_NOT_INITIALIZED);
+    EXPECT_STREQ(rag_last_error(h.get()), "Engine not initialized.");
+    EXPECT_EQ(r.file_path[0], 'x');
+    char buf[16];
+    std::memset(buf, 'x', sizeof buf);
+    set_last_error(h.get(), "earlier");
+    EXPECT_EQ(rag_generate(h.get(), "q", buf, sizeof buf), RAG_ERR_NOT_INITIALIZED);
+    EXPECT_STREQ(rag_last_error(h.get()), "Engine not initialized.");
+    EXPECT_EQ(buf[0], 'x');
+    EXPECT_EQ(rag_generate(h.get(), "q", buf, 0), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(rag_search(h.get(), nullptr, 3, &r), RAG_ERR_INVALID_ARGUMENT);
+}
+
+TEST_F(ApiAnswering, TopKIsClampedAndRecordsArePadded) {
+    for (int i = 0; i < 12; ++i)
+        add_text(dir.str("doc" + std::to_string(i) + ".txt"), "contrato numero " + std::to_string(i));
+    rag_search_result records[12];
+    for (int top_k : {0, 11, -5}) {
+        std::memset(records, 'x', sizeof records);
+        EXPECT_EQ(search("contrato", top_k, records), 3) << top_k;
+        EXPECT_EQ(records[3].file_path[0], 'x');
+    }
+    EXPECT_EQ(search("contrato", 10, records), 10);
+    const std::string stored = normalize_path(dir.str("doc0.txt"));
+    bool seen = false;
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(records[i].page_number, 0);
+        EXPECT_GT(records[i].score, 2.0f);  // every chunk matches the text search
+        if (records[i].file_path == stored) {
+            seen = true;
+            EXPECT_STREQ(records[i].text, "contrato numero 0");
+            EXPECT_EQ(records[i].chunk_id, 0);
+            const size_t len = std::strlen(records[i].file_path);
+            EXPECT_EQ(std::string(records[i].file_path + len, 512 - len), std::string(512 - len, '\0'));
+        }
+    }
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(ApiAnswering, LongFieldsAreCutAtTheirArrays) {
+    const std::string long_path = dir.str(std::string(200, 'p') + "/" + std::string(200, 'q') + "/" +
+                                          std::string(200, 'r') + ".txt");
+    std::string long_text = "marcador";
+    while (long_text.size() < 2100) long_text += " marcador";
+    add_text(long_path, long_text);
+    rag_search_result r[3];
+    ASSERT_EQ(search("marcador", 3, r), 1);
+    EXPECT_EQ(std::string(r[0].file_path), normalize_path(long_path).substr(0, 511));
+    EXPECT_EQ(std::string(r[0].text), long_text.substr(0, 2047));
+}
+
+TEST_F(ApiAnswering, NoHitAnswersWithoutTheModel) {
+    char buf[512];
+    CapturedOutput out;
+    EXPECT_EQ(rag_generate(h.get(), "Onde fica o 'cofre'?", buf, sizeof buf), RAG_OK);
+    EXPECT_STREQ(buf, "Não encontrei nenhum arquivo nos seus documentos locais que mencione 'Onde fica o 'cofre'?'.");
+    EXPECT_NE(out.out().find("[Engine] No context chunks found. Bypassing LLM.\n"), std::string::npos);
+    EXPECT_FALSE(h->engine->is_llm_loaded());
+}
+
+TEST_F(ApiAnswering, AnswersFromRetrievedChunks) {
+    add_text(dir.str("contrato.txt"), "O contrato de aluguel vence em março de 2025.");
+    add_text(dir.str("manutencao.txt"), "A bomba hidráulica foi trocada em agosto.");
+    char buf[512];
+    CapturedOutput out;
+    ASSERT_EQ(rag_generate(h.get(), "Quando vence o contrato de aluguel?", buf, sizeof buf), RAG_OK);
+    EXPECT_NE(std::string(buf).find("o contrato vence em março de 2025."), std::string::npos) << buf;
+    EXPECT_NE(out.out().find("[Engine] Retrieved "), std::string::npos);
+    EXPECT_TRUE(h->engine->is_llm_loaded());
+
+    // The same answer cut with an ellipsis, then exactly fitting.
+    const std::string answer = buf;
+    std::vector<char> small(answer.size());
+    EXPECT_EQ(rag_generate(h.get(), "Quando vence o contrato de aluguel?", small.data(), (int)small.size()),
+              RAG_ERR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(std::string(small.data()), answer.substr(0, small.size() - 4) + "...");
+    EXPECT_STREQ(rag_last_error(h.get()), "Response truncated \xE2\x80\x94 increase buf_size");
+    std::vector<char> exact(answer.size() + 1);
+    EXPECT_EQ(rag_generate(h.get(), "Quando vence o contrato de aluguel?", exact.data(), (int)exact.size()),
+              RAG_OK);
+    EXPECT_EQ(std::string(exact.data()), answer);
+}
+
+} // namespace
