@@ -72,7 +72,7 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsArePadded) {
     bool seen = false;
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(records[i].page_number, 0);
-        EXPECT_GT(records[i].score, 2.0f);  // every chunk matches the text search
+        EXPECT_GT(records[i].score, 1.45f);  // every chunk matches the text search too
         if (records[i].file_path == stored) {
             seen = true;
             EXPECT_STREQ(records[i].text, "contrato numero 0");
@@ -106,12 +106,12 @@ TEST_F(ApiAnswering, NoHitAnswersWithoutTheModel) {
 }
 
 TEST_F(ApiAnswering, AnswersFromRetrievedChunks) {
-    add_text(dir.str("contrato.txt"), "O contrato de aluguel vence em março de 2025.");
+    add_text(dir.str("contrato.txt"), "O contrato de aluguel vence em março de 2031.");
     add_text(dir.str("manutencao.txt"), "A bomba hidráulica foi trocada em agosto.");
     char buf[512];
     CapturedOutput out;
     ASSERT_EQ(rag_generate(h.get(), "Quando vence o contrato de aluguel?", buf, sizeof buf), RAG_OK);
-    EXPECT_NE(std::string(buf).find("o contrato vence em março de 2025."), std::string::npos) << buf;
+    EXPECT_NE(std::string(buf).find("o contrato vence em março de 2031."), std::string::npos) << buf;
     EXPECT_NE(out.out().find("[Engine] Retrieved "), std::string::npos);
     EXPECT_TRUE(h->engine->is_llm_loaded());
 

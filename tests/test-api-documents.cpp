@@ -1,6 +1,7 @@
 // Indexing, listing, reading back and removing documents through the C API,
 // on real files with the generated embedding model.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cstring>

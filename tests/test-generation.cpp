@@ -12,7 +12,7 @@ namespace {
 using test_support::CapturedOutput;
 using test_support::TempDir;
 
-const char *const kScript = "Resposta: o contrato vence em março de 2025.";
+const char *const kScript = "Resposta: o contrato vence em março de 2031.";
 const char *const kLoopScript = "lorem ipsum dolor sit amet";
 
 class Generation : public ::testing::Test {
@@ -57,7 +57,7 @@ TEST_F(Generation, AnswersWithTheScriptAndReusesThePromptCache) {
         EXPECT_EQ(out.out().find("KV Cache hit"), std::string::npos);
     }
     EXPECT_EQ(first, rendering(*engine, kScript));
-    EXPECT_NE(first.find("contrato vence em março de 2025."), std::string::npos);
+    EXPECT_NE(first.find("contrato vence em março de 2031."), std::string::npos);
 
     const size_t n = engine->prompt_cache().size();
     CapturedOutput out;
@@ -122,7 +122,7 @@ TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
     for (int i = 0; i < 2; ++i) {
         CapturedOutput out;
         EXPECT_EQ(engine->run_llm("x", true), "[ERROR] Failed to load LLM. Check model path: " + missing);
-        EXPECT_EQ(out.err(), "[Engine] LLM load failed: " + missing + "\n");
+        EXPECT_NE(out.err().find("[Engine] LLM load failed: " + missing + "\n"), std::string::npos);
         EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + missing + "\n");
     }
     EXPECT_TRUE(engine->tokenize("x", true).empty());

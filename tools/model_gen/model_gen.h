@@ -1,0 +1,41 @@
+#pragma once
+
+// Small deterministic GGUF models for tests and the demo, on real tokenizers.
+//
+// Standard set (make_standard_set):
+//   embed.gguf           bert, 384 dims, bag-of-words random projection, WordPiece (bge)
+//   chat-phi3.gguf       llama on the Phi-3 vocabulary, replies kAnswerScript then EOS
+//   chat-qwen2.gguf      qwen2 on the ChatML vocabulary, replies kAnswerScript then EOS
+//   chat-phi3-loop.gguf  repeats kLoopScript without end
+//   chat-phi3-eos.gguf   replies EOS at once
+//
+// The answer is "Resposta: o contrato vence em março de 2031." rather than 2025: both
+// tokenizers split numbers into digits and a repeated "2" cannot be scripted.
+// Replies render through llama_token_to_piece exactly as the script, except that the
+// SentencePiece (Phi-3) models put one space before the first word.
+
+#include <ostream>
+#include <string>
+
+namespace model_gen {
+
+extern const char *const kAnswerScript;
+extern const char *const kLoopScript;
+
+// Each returns true when it wrote the file, false when the file already held these bytes.
+// Errors throw std::runtime_error with a message for the user.
+bool make_embed_model(const std::string &vocab_path, const std::string &out_path);
+
+struct ChatModelSpec {
+    std::string arch; // "llama" or "qwen2"
+    std::string vocab_path;
+    std::string out_path;
+    std::string script;
+    bool loop = false; // after the last script token, start over instead of EOS
+};
+bool make_chat_model(const ChatModelSpec &spec);
+
+// Writes the standard set into out_dir (created if missing), one line per file to `log`.
+void make_standard_set(const std::string &vocab_dir, const std::string &out_dir, std::ostream &log);
+
+} // namespace model_gen
