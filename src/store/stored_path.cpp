@@ -1,0 +1,13 @@
+#include "store/vector_store.h"
+
+// Rows are keyed by this form so that both separators name one document, as
+// Windows treats them.
+std::string normalize_path(const std::string &path) {
+    std::string out = path;
+    for (char &c : out)
+        if (c == '/') c = '\\';
+    // "D:\" keeps its separator: without it the key would mean the drive's
+    // current directory.
+    if (out.size() > 3 && out.back() == '\\') out.pop_back();
+    return out;
+}

@@ -1,0 +1,135 @@
+// The hybrid search and the question normaliser.
+
+#include <cmath>
+
+#include "store/text_normalize.h"
+#include "store/vector_store.h"
+#include "test_support.h"
+
+using test_support::CapturedOutput;
+
+namespace {
+
+std::vector<float> unit(int axis) {
+    std::vector<float> v(8, 0.0f);
+    v[static_cast<size_t>(axis)] = 1.0f;
+    return v;
+}
+
+// A vector whose dot product with unit(0) is exactly `along`.
+std::vector<float> at(float along) {
+    std::vector<float> v = unit(1);
+    v[0] = along;
+    return v;
+}
+
+class Search : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CapturedOutput quiet;
+        ASSERT_TRUE(store->init());
+    }
+    int32_t add(const std::vector<float> &v, const std::string &text) {
+        return store->add(v, Chunk{0, 1, "C:/d/doc.txt", text});
+    }
+    // Rows without the searched words, so that bm25 ranks a match above 0.
+    void add_filler() {
+        for (int i = 0; i < 6; ++i) add(unit(4), "filler " + std::to_string(i));
+    }
+    std::vector<ChunkHit> search(const std::vector<float> &q, int32_t top_k, const char *question,
+                                 const std::string &log = "") {
+        CapturedOutput out;
+        auto hits = store->search(q, top_k, question);
+        EXPECT_EQ(out.out(), log) << question;
+        return hits;
+    }
+
+    test_support::TempDir dir;
+    std::unique_ptr<VectorStore> store = std::make_unique<VectorStore>(
+        dir.str("index.bin"), dir.str() + "/metadata.db", 8, 100000, 16, 200, 200);
+};
+
+} // namespace
+
+TEST(NormalizeText, Table) {
+    const std::pair<const char *, const char *> cases[] = {
+        {"e-mail", "e mail"}, {"O'Brien", "obrien"},   {"3,50.", "350"},
+        {"CONTRATO_2024", "contrato 2024"}, {"\xC3\x87" "AO", "\xC3\x87" "ao"},
+        {"a\tB?!", "a\tb  "}, {"{~}", "   "},
+    };
+    for (const auto &[in, out] : cases) EXPECT_EQ(normalize_text(in), out) << in;
+}
+
+TEST_F(Search, TextQueryAndItsLogLine) {
+    add(unit(1), "Qual é o prazo do contrato de locação");
+    add(unit(2), "um contrato sem data");
+    add(unit(2), "pé de moleque");
+    add_filler();
+    const auto hits = search(unit(0), 3, "Qual é o prazo do Contrato?",
+                             "[VectorStore] FTS5 found 1 matches for: \"qual\"* AND \"prazo\"* "
+                             "AND \"contrato\"*\n");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].label, 0);
+    EXPECT_EQ(hits[0].file_path, "C:\\d\\doc.txt");
+    EXPECT_EQ(hits[0].text, "Qual é o prazo do contrato de locação");
+    EXPECT_GT(hits[0].score, 2.0f);
+    // Length counts bytes: "pé" takes part, "é" alone would not.
+    EXPECT_EQ(search(unit(0), 3, "Pé", "[VectorStore] FTS5 found 1 matches for: \"pé\"*\n").size(), 1u);
+}
+
+TEST_F(Search, TextHitsOutrankVectorHitsAndBothAdd) {
+    add(at(0.99f), "nothing relevant");
+    add(at(0.9f), "shared phrase");
+    add(unit(3), "shared phrase");
+    add_filler();
+    const auto hits = search(unit(0), 10, "shared", "[VectorStore] FTS5 found 2 matches for: \"shared\"*\n");
+    ASSERT_EQ(hits.size(), 3u);
+    EXPECT_EQ(hits[0].label, 2); // text only: 2 + 0.1 r
+    EXPECT_EQ(hits[1].label, 1); // both: 0.9 + 1 + 0.1 r
+    EXPECT_EQ(hits[2].label, 0);
+    EXPECT_GT(hits[1].score, 2.0f);
+    EXPECT_NEAR(hits[0].score - hits[1].score, 0.1f, 1e-5);
+    EXPECT_NEAR(hits[2].score, 0.99f, 1e-6);
+}
+
+TEST_F(Search, VectorThresholdIsStrictAndShortWordsAreIgnored) {
+    add(at(0.45f), "a o é"), add(at(0.4501f), "a o é"), add(at(0.2f), "a o é");
+    for (const char *question : {"", "a o é", "?!", "e-m"}) {
+        const auto hits = search(unit(0), 10, question);
+        ASSERT_EQ(hits.size(), 1u) << question;
+        EXPECT_EQ(hits[0].label, 1);
+    }
+}
+
+TEST_F(Search, OnlyTheTwentyLowestLabelsOfTheTextMatchesTakePart) {
+    for (int i = 0; i < 25; ++i) add(unit(1), i < 24 ? "alpha and other words" : "alpha alpha");
+    const auto hits = search(unit(0), 100, "alpha", "[VectorStore] FTS5 found 20 matches for: \"alpha\"*\n");
+    ASSERT_EQ(hits.size(), 20u);
+    for (const ChunkHit &hit : hits) EXPECT_LT(hit.label, 20);
+}
+
+TEST_F(Search, IndexWithoutPointsFindsNothing) {
+    add(unit(0), "findable words");
+    store = std::make_unique<VectorStore>(dir.str("index.bin"), dir.str() + "/metadata.db", 8,
+                                          100000, 16, 200, 200); // the unsaved point is lost
+    SetUp();
+    EXPECT_TRUE(search(unit(0), 3, "findable").empty());
+    add(unit(2), "unrelated");
+    const auto hits = search(unit(0), 3, "findable", "[VectorStore] FTS5 found 1 matches for: \"findable\"*\n");
+    ASSERT_EQ(hits.size(), 1u);
+    EXPECT_EQ(hits[0].label, 0);
+}
+
+TEST_F(Search, TopKAndQueryLength) {
+    for (int i = 0; i < 5; ++i) add(at(0.9f - 0.05f * static_cast<float>(i)), "x");
+    const auto best = search(unit(0), 3, "");
+    ASSERT_EQ(best.size(), 3u);
+    EXPECT_TRUE(best[0].label == 0 && best[1].label == 1 && best[2].label == 2);
+    EXPECT_EQ(search(unit(0), 0, "").size(), 0u);
+    EXPECT_EQ(search(unit(0), INT32_MAX, "").size(), 5u);
+    EXPECT_TRUE(search(std::vector<float>(9, 0.1f), 3, "").empty());
+    EXPECT_TRUE(search({}, 3, "").empty());
+    for (int i = 0; i < 4; ++i) add(unit(1), "gamma");
+    EXPECT_EQ(search(unit(0), -1, "gamma", "[VectorStore] FTS5 found 4 matches for: \"gamma\"*\n").size(),
+              4u); // no vector candidates, and nothing is cut
+}
