@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,11 @@ public:
         out_ = testing::internal::GetCapturedStdout();
         err_ = testing::internal::GetCapturedStderr();
         done = true;
+        // Failure messages written while capturing would otherwise be lost.
+        if (testing::Test::HasFailure()) {
+            std::fwrite(out_.data(), 1, out_.size(), stdout);
+            std::fwrite(err_.data(), 1, err_.size(), stderr);
+        }
     }
     const std::string &out() {
         if (!done) finish();
