@@ -13,10 +13,7 @@ using test_support::CapturedOutput;
 using test_support::TempDir;
 namespace fs = std::filesystem;
 
-struct HandleDeleter {
-    void operator()(rag_handle *h) const { rag_destroy(h); }
-};
-using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
+using test_support::HandlePtr;
 
 class ApiAnswering : public ::testing::Test {
 protected:

@@ -21,10 +21,7 @@ namespace fs = std::filesystem;
 
 constexpr int64_t kTicksPerSecond = 10000000;
 
-struct HandleDeleter {
-    void operator()(rag_handle *h) const { rag_destroy(h); }
-};
-using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
+using test_support::HandlePtr;
 
 std::string words(int n, const std::string &stem = "palavra") {
     std::string s;

@@ -13,10 +13,7 @@ using test_support::CapturedOutput;
 using test_support::TempDir;
 namespace fs = std::filesystem;
 
-struct HandleDeleter {
-    void operator()(rag_handle *h) const { rag_destroy(h); }
-};
-using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
+using test_support::HandlePtr;
 
 HandlePtr create(const TempDir &dir, const std::string &embed, int n_ctx = 0, int n_threads = 0) {
     return HandlePtr(rag_create("llm.gguf", embed.c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),

@@ -10,30 +10,14 @@
 
 using test_support::CapturedOutput;
 namespace fs = std::filesystem;
+using test_support::sql;
+using test_support::unit;
 
 namespace {
 
-std::vector<float> unit(int axis) {
-    std::vector<float> v(8, 0.0f);
-    v[static_cast<size_t>(axis % 8)] = 1.0f;
-    return v;
-}
 
 Chunk chunk(const std::string &path, int32_t id) { return Chunk{id, 1, path, "text " + path}; }
 
-// Runs SQL on its own connection; the first column of the last row, or -1.
-int64_t sql(const std::string &db, const std::string &query) {
-    sqlite3 *h = nullptr;
-    sqlite3_open(db.c_str(), &h);
-    int64_t v = -1;
-    auto first = [](void *out, int, char **col, char **) {
-        *static_cast<int64_t *>(out) = col[0] ? std::atoll(col[0]) : -1;
-        return 0;
-    };
-    EXPECT_EQ(sqlite3_exec(h, query.c_str(), first, &v, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
-    sqlite3_close(h);
-    return v;
-}
 
 struct Files {
     test_support::TempDir dir;

@@ -4,12 +4,17 @@
 // the generated models.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "rag.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace test_support {
@@ -93,5 +98,33 @@ private:
     bool done = false;
     std::string out_, err_;
 };
+
+// A vector of dim zeros with a one on the given axis.
+inline std::vector<float> unit(int axis, size_t dim = 8) {
+    std::vector<float> v(dim, 0.0f);
+    v[static_cast<size_t>(axis) % dim] = 1.0f;
+    return v;
+}
+
+struct HandleDeleter {
+    void operator()(rag_handle *h) const { rag_destroy(h); }
+};
+// A C API handle destroyed at the end of its scope.
+using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
+
+// Runs SQL on its own connection, so only committed data counts; the first
+// column of the last row, or -1.
+inline int64_t sql(const std::string &db, const std::string &query) {
+    sqlite3 *h = nullptr;
+    sqlite3_open(db.c_str(), &h);
+    int64_t v = -1;
+    auto first = [](void *out, int, char **col, char **) {
+        *static_cast<int64_t *>(out) = col[0] ? std::atoll(col[0]) : -1;
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(h, query.c_str(), first, &v, nullptr), SQLITE_OK) << sqlite3_errmsg(h);
+    sqlite3_close(h);
+    return v;
+}
 
 } // namespace test_support
