@@ -1,0 +1,139 @@
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <numeric>
+#include <random>
+
+#include "store/vector_store.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kDim = 384;
+constexpr int kQueries = 64;
+const fs::path kRoot = fs::temp_directory_path() / ("rag-bench-store-" + std::to_string(getpid()));
+
+// Settings as Engine::init passes them, so graph shape and search effort match.
+std::unique_ptr<VectorStore> open_store(const std::string &name) {
+    fs::remove_all(kRoot / name);
+    fs::create_directories(kRoot / name);
+    auto store = std::make_unique<VectorStore>((kRoot / name / "index.bin").string(),
+                                               (kRoot / name / "metadata.db").string(), kDim,
+                                               100000, 16, 200, 200);
+    return store->init() ? std::move(store) : nullptr;
+}
+
+std::vector<float> unit_vector(std::mt19937 &rng) {
+    std::normal_distribution<float> normal;
+    std::vector<float> v(kDim);
+    for (float &x : v) x = normal(rng);
+    const float norm = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0f));
+    for (float &x : v) x /= norm;
+    return v;
+}
+
+// 256 words (the engine's default window) drawn skewed from 5000 made-up ones:
+// frequent words are short, as in real text, and all have the 3+ bytes the
+// full-text query keeps. *question gets three consecutive words of the chunk.
+std::string chunk_text(std::mt19937 &rng, std::string *question = nullptr) {
+    std::uniform_real_distribution<double> u(0.0, 1.0);
+    std::string text;
+    for (int i = 0; i < 256; ++i) {
+        const auto n = static_cast<uint32_t>(std::pow(u(rng), 3.0) * 5000);
+        std::string word;
+        for (uint32_t h = n * 2654435761u + 1; word.size() < 3 + std::log2(n + 1.0) / 2;) {
+            h = h * 1103515245u + 12345u;
+            word += static_cast<char>('a' + (h >> 16) % 26);
+        }
+        text += (i ? " " : "") + word;
+        if (question && i >= 100 && i < 103) *question += word + " ";
+    }
+    return text;
+}
+
+struct Corpus {
+    std::unique_ptr<VectorStore> store;
+    std::vector<std::vector<float>> queries;  // stored vectors
+    std::vector<std::string> questions;       // words of the same chunks
+};
+std::map<int64_t, Corpus> corpora;
+
+const Corpus *corpus(int64_t size) {
+    Corpus &c = corpora[size];
+    if (c.store) return &c;
+    if (!(c.store = open_store("search-" + std::to_string(size)))) return nullptr;
+    std::mt19937 rng(7);
+    for (int32_t i = 0; i < size; ++i) {
+        std::string question;
+        const bool sample = i % (size / kQueries) == 0 && c.queries.size() < kQueries;
+        const std::vector<float> v = unit_vector(rng);
+        if (c.store->add(v, Chunk{i, 0, "/docs/corpus.txt", chunk_text(rng, &question)}) < 0)
+            return corpora.erase(size), nullptr;
+        if (sample) c.queries.push_back(v), c.questions.push_back(question);
+    }
+    return &c;
+}
+
+void BM_StoreAdd(benchmark::State &state) {
+    auto store = open_store("add");
+    if (!store) return state.SkipWithError("store init failed");
+    std::mt19937 rng(3);
+    std::vector<std::vector<float>> vectors;  // distinct: duplicates would skew the graph
+    for (int64_t i = 0; i < state.max_iterations; ++i) vectors.push_back(unit_vector(rng));
+    std::vector<Chunk> chunks(64, Chunk{0, 0, "/docs/add.txt", ""});
+    for (Chunk &chunk : chunks) chunk.text = chunk_text(rng);
+    int64_t bytes = 0;
+    int32_t n = 0;
+    for (auto _ : state) {
+        Chunk &chunk = chunks[n % chunks.size()];
+        chunk.chunk_id = n;
+        if (store->add(vectors[n++], chunk) < 0) return state.SkipWithError("add failed");
+        bytes += static_cast<int64_t>(chunk.text.size());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(bytes);
+}
+// A fixed count, so every run times adds into a store growing from 0 to 2000.
+BENCHMARK(BM_StoreAdd)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+void BM_StoreSearch(benchmark::State &state, bool hybrid) {
+    const Corpus *c = corpus(state.range(0));
+    if (!c) return state.SkipWithError("building the store failed");
+    size_t n = 0, hits = 0;
+    for (auto _ : state) {
+        const size_t q = n++ % kQueries;
+        hits += c->store->search(c->queries[q], 3, hybrid ? c->questions[q] : "").size();
+    }
+    if (hits == 0) state.SkipWithError("no search found anything");
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK_CAPTURE(BM_StoreSearch, hybrid, true)
+    ->ArgName("chunks")->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(BM_StoreSearch, vector_only, false)
+    ->ArgName("chunks")->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+int main(int argc, char **argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    // Each search with text matches logs a line to stdout, which on a terminal
+    // would be timed too: stdout goes to /dev/null, the report to stderr.
+    std::fflush(stdout);
+    if (!std::freopen("/dev/null", "w", stdout)) return 1;
+    benchmark::ConsoleReporter report(benchmark::ConsoleReporter::OO_Tabular);
+    report.SetOutputStream(&std::cerr);
+    report.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&report);
+    benchmark::Shutdown();
+    corpora.clear();
+    std::error_code ec;
+    fs::remove_all(kRoot, ec);
+}
