@@ -1,107 +1,147 @@
-// The chat model's load/unload cycle and the generation loop, driven by the
-// generated scripted models (each replies with a fixed script to any prompt).
+// The answering path: the question prompt, where answers are cut, and the chat
+// model's load/unload cycle and generation loop, driven by the generated
+// scripted models (each replies with a fixed script to any prompt).
 
 #include <fstream>
-#include <string>
 
 #include "engine/engine.h"
+#include "engine/stop_strings.h"
 #include "test_support.h"
 
 namespace {
 
-using test_support::CapturedOutput;
-using test_support::TempDir;
+using namespace test_support;
+
+TEST(QuestionPrompt, GoldenText) {
+    std::vector<SearchResult> results = {
+        {"C:\\docs\\contrato.txt", "O contrato vence em março.", 2.5f, 0, 0},
+        {"docs\\vazio.txt", "", 0.9f, 3, 0},
+    };
+    const std::string q = "Quando vence o 'contrato'?";
+    const std::string expected =
+        "<|system|>\n"
+        "Você é um assistente estritamente LOCAL. Responda perguntas APENAS usando o CONTEXTO fornecido abaixo.\n"
+        "REGRAS OBRIGATÓRIAS:\n"
+        "1. Se o CONTEXTO não contiver a resposta, diga exatamente: 'Não encontrei nenhum arquivo que mencione "
+        "Quando vence o 'contrato'?'.\n"
+        "2. Se encontrar, comece com: 'Foram encontrados esses arquivos que falam sobre Quando vence o "
+        "'contrato'?:' e então resuma os pontos relevantes.\n"
+        "3. NÃO use seu conhecimento geral. Se não está no texto, você não sabe.\n"
+        "4. Responda SEMPRE em PORTUGUÊS (Brasil).\n"
+        "5. Seja extremamente conciso e direto. Sem introduções polidas.\n"
+        "6. Cite os nomes dos arquivos das fontes.\n"
+        "<|end|>\n"
+        "<|user|>\n"
+        "CONTEXTO DOS MEUS ARQUIVOS:\n"
+        "--- Arquivo 1: C:\\docs\\contrato.txt ---\nO contrato vence em março.\n\n"
+        "--- Arquivo 2: docs\\vazio.txt ---\n\n\n"
+        "PERGUNTA: Quando vence o 'contrato'?\n"
+        "<|end|>\n"
+        "<|assistant|>\n";
+    EXPECT_EQ(Engine::build_prompt(q, results), expected);
+}
+
+// Appends pieces one by one as the generation loop does; returns the answer.
+std::string generate(std::initializer_list<std::string> pieces) {
+    std::string answer;
+    for (const std::string &piece : pieces) {
+        const size_t before = answer.size();
+        answer += piece;
+        const size_t cut = find_stop_cut(answer, before);
+        if (cut != std::string::npos) return answer.substr(0, cut);
+    }
+    return answer;
+}
+
+TEST(StopStrings, CutsAtAStringSplitAcrossPieces) {
+    EXPECT_EQ(generate({"O prazo", " é 30 dias.", "\nPerg", "unta", ":", " e depois"}), "O prazo é 30 dias.\n");
+    EXPECT_EQ(generate({"fim<", "|e", "nd|", ">resto"}), "fim");
+    EXPECT_EQ(generate({"DOCUMENTO", ":"}), "");
+    EXPECT_EQ(generate({"<|assistant|>", "mais"}), "");
+}
+
+TEST(StopStrings, EarlierListEntryWinsAndMatchingIsExact) {
+    // One piece completes "Question:" (6th) and "###" (5th): cut at "###".
+    EXPECT_EQ(generate({"A Question", ":###"}), "A Question:");
+    // "USUÁRIO:" is 8th; "<|user|>" (3rd) completed later in the same piece wins.
+    EXPECT_EQ(generate({"x USUÁRIO: y <|user|> z"}), "x USUÁRIO: y ");
+    EXPECT_EQ(generate({"question: pergunta: usuario: ## # ```JSON"}), "question: pergunta: usuario: ## # ```JSON");
+    EXPECT_EQ(generate({"ok ```json {}"}), "ok ");
+}
 
 const char *const kScript = "Resposta: o contrato vence em março de 2031.";
-const char *const kLoopScript = "lorem ipsum dolor sit amet";
+const char *const kPrompt = "<|user|>\nOi<|end|>\n<|assistant|>\n";
 
 class Generation : public ::testing::Test {
 protected:
     TempDir dir;
 
     std::unique_ptr<Engine> make_engine(const std::string &model, int n_ctx = 2048) {
-        EngineConfig config;
-        config.llm_model_path = model;
-        config.embedding_model_path = test_support::embed_model();
-        config.index_path = dir.str("index.bin");
-        config.data_dir = dir.str("data");
+        EngineConfig config = engine_config(dir, model);
         config.n_ctx = n_ctx;
-        config.n_threads = 2;
         auto engine = std::make_unique<Engine>(config);
         CapturedOutput quiet;
         EXPECT_TRUE(engine->init());
         return engine;
     }
-
     // How the model renders a script: its tokens' pieces, concatenated.
     static std::string rendering(Engine &engine, const std::string &script) {
         return engine.detokenize(engine.tokenize(script, false));
     }
-
-    static std::string long_prompt(int words) {
-        std::string p = "<|user|>\n";
-        for (int i = 0; i < words; ++i) p += "palavra" + std::to_string(i) + " ";
-        return p + "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
-    }
 };
 
-TEST_F(Generation, AnswersWithTheScriptAndReusesThePromptCache) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3"));
-    const std::string prompt = "<|user|>\nQuando vence o contrato?<|end|>\n<|assistant|>\n";
+TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
+    auto engine = make_engine(model_path("chat-phi3"));
     std::string first;
     {
         CapturedOutput out;
-        first = engine->run_llm(prompt, true);
-        EXPECT_NE(out.out().find("[Engine] [LAZY LOAD] Loading LLM: "), std::string::npos);
-        EXPECT_NE(out.out().find("[Engine] LLM loaded in RAM (peak ~1 GB estimated)\n"), std::string::npos);
+        first = engine->run_llm(kPrompt, true);
+        EXPECT_HAS(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + model_path("chat-phi3") + "\n");
+        EXPECT_HAS(out.out(), "[Engine] LLM loaded in RAM (peak ~1 GB estimated)\n");
         EXPECT_EQ(out.out().find("KV Cache hit"), std::string::npos);
     }
     EXPECT_EQ(first, rendering(*engine, kScript));
-    EXPECT_NE(first.find("contrato vence em março de 2031."), std::string::npos);
+    EXPECT_HAS(first, "contrato vence em março de 2031.");
 
     const size_t n = engine->prompt_cache().size();
+    {
+        CapturedOutput out;
+        EXPECT_TRUE(engine->load_llm());  // already loaded: nothing to do
+        EXPECT_EQ(engine->run_llm(kPrompt, true), first);
+        EXPECT_HAS(out.out(), "[Engine] KV Cache hit! Reusing " + std::to_string(n - 1) + " tokens.\n");
+        EXPECT_HAS(out.out(), "[Engine] Processing prompt: 100% (" + std::to_string(n) + "/" +
+                                  std::to_string(n) + " tokens)\n");
+        EXPECT_EQ(out.out().find("LAZY LOAD"), std::string::npos);
+    }
+    // At the configured temperature the script still wins; then the model goes, once.
     CapturedOutput out;
-    EXPECT_EQ(engine->run_llm(prompt, true), first);
-    EXPECT_NE(out.out().find("[Engine] KV Cache hit! Reusing " + std::to_string(n - 1) + " tokens.\n"),
-              std::string::npos);
-    EXPECT_NE(out.out().find("[Engine] Processing prompt: 100% (" + std::to_string(n) + "/" +
-                             std::to_string(n) + " tokens)\n"),
-              std::string::npos);
-    EXPECT_EQ(out.out().find("LAZY LOAD"), std::string::npos);
-}
-
-TEST_F(Generation, SameAnswerAtTheConfiguredTemperature) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3"));
-    CapturedOutput quiet;
-    const std::string expected = rendering(*engine, kScript);
-    EXPECT_EQ(engine->run_llm("<|user|>\nOi<|end|>\n<|assistant|>\n", false), expected);
+    EXPECT_EQ(engine->run_llm(kPrompt, false), first);
+    engine->unload_llm();
+    EXPECT_EQ(engine->detokenize({1, 2, 3}), "");  // does not load
     EXPECT_FALSE(engine->is_llm_loaded());
     EXPECT_TRUE(engine->prompt_cache().empty());
-}
-
-TEST_F(Generation, EndOfSequenceFirstGivesEmptyAnswer) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3-eos"));
-    CapturedOutput quiet;
-    EXPECT_EQ(engine->run_llm("<|user|>\nOi<|end|>\n<|assistant|>\n", true), "");
+    const std::string unload = "[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n";
+    EXPECT_EQ(out.out().find(unload), out.out().size() - unload.size()) << out.out();  // the last line, once
 }
 
 TEST_F(Generation, StopsAfter2048Tokens) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3-loop"), 4096);
+    auto engine = make_engine(model_path("chat-phi3-loop"), 4096);
     CapturedOutput quiet;
-    const std::vector<llama_token> script = engine->tokenize(kLoopScript, false);
+    const std::vector<llama_token> script = engine->tokenize("lorem ipsum dolor sit amet", false);
     ASSERT_FALSE(script.empty());
     std::string expected;
     for (int i = 0; i < 2048; ++i) expected += engine->detokenize({script[i % script.size()]});
-    EXPECT_EQ(engine->run_llm("<|user|>\nOi<|end|>\n<|assistant|>\n", true), expected);
+    EXPECT_EQ(engine->run_llm(kPrompt, true), expected);
 }
 
 TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3"));
-    const std::string prompt = long_prompt(3000);
+    auto engine = make_engine(model_path("chat-phi3"));
+    std::string prompt = "<|user|>\n";
+    for (int i = 0; i < 3000; ++i) prompt += "palavra" + std::to_string(i) + " ";
+    prompt += "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
     CapturedOutput out;
-    const std::string answer = engine->run_llm(prompt, true);
-    EXPECT_NE(out.err().find("[Engine] Prompt truncated to 1536 tokens\n"), std::string::npos);
-    EXPECT_EQ(answer, rendering(*engine, kScript));
+    EXPECT_EQ(engine->run_llm(prompt, true), rendering(*engine, kScript));
+    EXPECT_HAS(out.err(), "[Engine] Prompt truncated to 1536 tokens\n");
 
     const std::vector<llama_token> full = engine->tokenize(prompt, true);
     const std::vector<llama_token> &kept = engine->prompt_cache();
@@ -110,10 +150,12 @@ TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
     EXPECT_TRUE(std::equal(kept.end() - 200, kept.end(), full.end() - 200));
 }
 
-TEST_F(Generation, PromptCapOfZeroIsATokenizationFailure) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3"), 512);
+TEST_F(Generation, NothingGeneratedForEosFirstOrNoRoomForThePrompt) {
+    auto eos = make_engine(model_path("chat-phi3-eos"));
+    auto small = make_engine(model_path("chat-phi3"), 512);  // 512 tokens kept back leave none
     CapturedOutput quiet;
-    EXPECT_EQ(engine->run_llm("<|user|>\nOi<|end|>\n<|assistant|>\n", true), "[ERROR] Tokenization failed");
+    EXPECT_EQ(eos->run_llm(kPrompt, true), "");
+    EXPECT_EQ(small->run_llm(kPrompt, true), "[ERROR] Tokenization failed");
 }
 
 TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
@@ -122,30 +164,10 @@ TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
     for (int i = 0; i < 2; ++i) {
         CapturedOutput out;
         EXPECT_EQ(engine->run_llm("x", true), "[ERROR] Failed to load LLM. Check model path: " + missing);
-        EXPECT_NE(out.err().find("[Engine] LLM load failed: " + missing + "\n"), std::string::npos);
+        EXPECT_HAS(out.err(), "[Engine] LLM load failed: " + missing + "\n");
         EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + missing + "\n");
     }
     EXPECT_TRUE(engine->tokenize("x", true).empty());
-}
-
-TEST_F(Generation, LoadAndUnloadAreIdempotent) {
-    auto engine = make_engine(test_support::chat_model("chat-phi3"));
-    {
-        CapturedOutput out;
-        EXPECT_EQ(engine->detokenize({1, 2, 3}), "");  // does not load
-        engine->unload_llm();
-        EXPECT_EQ(out.out(), "");
-    }
-    EXPECT_FALSE(engine->is_llm_loaded());
-    {
-        CapturedOutput quiet;
-        ASSERT_TRUE(engine->load_llm());
-    }
-    CapturedOutput out;
-    EXPECT_TRUE(engine->load_llm());
-    engine->unload_llm();
-    engine->unload_llm();
-    EXPECT_EQ(out.out(), "[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
 }
 
 long resident_kib() {
@@ -160,7 +182,7 @@ TEST_F(Generation, UnloadGivesTheMemoryBack) {
 #ifdef __SANITIZE_ADDRESS__
     GTEST_SKIP() << "the sanitizer's allocator keeps freed memory";
 #endif
-    auto engine = make_engine(test_support::chat_model("chat-qwen2"), 8192);
+    auto engine = make_engine(model_path("chat-qwen2"), 8192);
     CapturedOutput quiet;
     const long before = resident_kib();
     engine->run_llm("<|im_start|>user\nOi<|im_end|>\n<|im_start|>assistant\n", true);

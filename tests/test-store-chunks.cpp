@@ -1,45 +1,30 @@
 // Storing chunks, stored path forms, file bookkeeping, removal and reading back.
 
-#include <sqlite3.h>
-
 #include <algorithm>
 
 #include "store/vector_store.h"
 #include "test_support.h"
 
-using test_support::CapturedOutput;
-using test_support::sql;
-using test_support::unit;
-
 namespace {
 
-
+using namespace test_support;
 
 class Chunks : public ::testing::Test {
 protected:
-    void SetUp() override {
-        CapturedOutput quiet;
-        ASSERT_TRUE(store.init());
-    }
     int32_t add(const std::string &path, int32_t id, const std::string &text) {
-        return store.add(unit(id), Chunk{id, 1, path, text});
+        return store->add(unit(id), Chunk{id, 1, path, text});
     }
-
-    test_support::TempDir dir;
-    std::string db = dir.str() + "/metadata.db";
-    VectorStore store{dir.str("index.bin"), db, 8, 100000, 16, 200, 200};
+    StoreFiles files;
+    std::unique_ptr<VectorStore> store = files.open();
+    const std::string &db = files.db;
 };
-
-} // namespace
 
 TEST(StoredPath, Forms) {
     EXPECT_EQ(normalize_path("D:/Docs/a.txt"), "D:\\Docs\\a.txt");
-    EXPECT_EQ(normalize_path("D:\\Docs\\a.txt"), "D:\\Docs\\a.txt");
     EXPECT_EQ(normalize_path("D:/Docs/"), "D:\\Docs");
     EXPECT_EQ(normalize_path("D:/Docs//"), "D:\\Docs\\");
     EXPECT_EQ(normalize_path("D:/"), "D:\\");
     EXPECT_EQ(normalize_path("abc/"), "abc");
-    EXPECT_EQ(normalize_path("C:/A/./b/../c.TXT"), "C:\\A\\.\\b\\..\\c.TXT");
 }
 
 TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
@@ -47,15 +32,15 @@ TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
     ASSERT_EQ(add("D:/Docs/a.txt", 0, "zero"), 1);
     ASSERT_EQ(add("D:/Docs/a.TXT", 0, "other"), 2);
     ASSERT_EQ(add("D:/Docs/a.txt", 1, "one"), 3);
-    const auto chunks = store.get_file_chunks("D:/Docs/a.txt");
+    const auto chunks = store->get_file_chunks("D:/Docs/a.txt");
     ASSERT_EQ(chunks.size(), 3u);
     for (int32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(chunks[static_cast<size_t>(i)].chunk_id, i);
         EXPECT_EQ(chunks[static_cast<size_t>(i)].file_path, "D:/Docs/a.txt");
     }
-    EXPECT_EQ(store.get_document_text("D:\\Docs\\a.txt"), "zero\none\ntwo");
-    EXPECT_EQ(store.get_document_text("D:/Docs/a.TXT"), "other");
-    EXPECT_EQ(store.get_document_text("D:/Docs/none.txt"), "");
+    EXPECT_EQ(store->get_document_text("D:\\Docs\\a.txt"), "zero\none\ntwo");
+    EXPECT_EQ(store->get_document_text("D:/Docs/a.TXT"), "other");
+    EXPECT_EQ(store->get_document_text("D:/Docs/none.txt"), "");
 }
 
 TEST_F(Chunks, DocumentTextJoin) {
@@ -63,9 +48,9 @@ TEST_F(Chunks, DocumentTextJoin) {
     add("b", 0, ""), add("b", 1, "B");
     sql(db, "INSERT INTO chunks VALUES (90, 0, 1, 'c', 'C'), (91, 1, 1, 'c', NULL), "
             "(92, 2, 1, 'c', 'D')");
-    EXPECT_EQ(store.get_document_text("a"), "A\n\nB");
-    EXPECT_EQ(store.get_document_text("b"), "B");
-    EXPECT_EQ(store.get_document_text("c"), "C\nD");
+    EXPECT_EQ(store->get_document_text("a"), "A\n\nB");
+    EXPECT_EQ(store->get_document_text("b"), "B");
+    EXPECT_EQ(store->get_document_text("c"), "C\nD");
 }
 
 TEST_F(Chunks, FailedInsertsRollBackRowAndTextTogether) {
@@ -75,7 +60,7 @@ TEST_F(Chunks, FailedInsertsRollBackRowAndTextTogether) {
         EXPECT_EQ(add("a", 0, "y"), -1);
         EXPECT_EQ(out.err(), "[VectorStore] DB Insert failed: UNIQUE constraint failed: chunks.label\n");
     }
-    EXPECT_EQ(store.element_count(), 1u); // the point stays under its spent label
+    EXPECT_EQ(store->element_count(), 1u); // the point stays under its spent label
     EXPECT_EQ(add("a", 0, "y"), 1);
 
     sql(db, "DROP TABLE chunks_fts");
@@ -85,30 +70,30 @@ TEST_F(Chunks, FailedInsertsRollBackRowAndTextTogether) {
         EXPECT_EQ(out.err(), "[VectorStore] DB Insert failed: no such table: chunks_fts\n");
     }
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM chunks WHERE file_path = 'b'"), 0);
-    store.mark_file_indexed("b", 9); // visible only if no transaction was left open
+    store->mark_file_indexed("b", 9); // visible only if no transaction was left open
     EXPECT_EQ(sql(db, "SELECT last_modified FROM indexed_files"), 9);
 
     CapturedOutput out;
-    EXPECT_EQ(store.add(std::vector<float>(7, 0.5f), Chunk{0, 1, "a", "x"}), -1);
+    EXPECT_EQ(store->add(std::vector<float>(7, 0.5f), Chunk{0, 1, "a", "x"}), -1);
     EXPECT_EQ(out.err(), "[VectorStore] add() exception: embedding has 7 values, expected 8\n");
-    EXPECT_EQ(store.peek_next_label(), 3); // no label spent
+    EXPECT_EQ(store->peek_next_label(), 3); // no label spent
 }
 
 TEST_F(Chunks, ModificationTimeWithinTwoSeconds) {
     const int64_t t = 133500000000000000;
     {
         CapturedOutput out;
-        EXPECT_FALSE(store.is_file_indexed("C:/d/a.txt", t));
-        store.mark_file_indexed("C:/d/a.txt", 1);
-        store.mark_file_indexed("C:/d/a.txt", t);
-        EXPECT_TRUE(store.is_file_indexed("C:\\d\\a.txt", t + 19999999));
-        EXPECT_TRUE(store.is_file_indexed("C:/d/a.txt", t - 19999999));
+        EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t));
+        store->mark_file_indexed("C:/d/a.txt", 1);
+        store->mark_file_indexed("C:/d/a.txt", t);
+        EXPECT_TRUE(store->is_file_indexed("C:\\d\\a.txt", t + 19999999));
+        EXPECT_TRUE(store->is_file_indexed("C:/d/a.txt", t - 19999999));
         EXPECT_EQ(out.out(), "");
     }
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM indexed_files"), 1);
     CapturedOutput out;
-    EXPECT_FALSE(store.is_file_indexed("C:/d/a.txt", t + 20000000));
-    EXPECT_FALSE(store.is_file_indexed("C:/d/a.txt", t - 30000000));
+    EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t + 20000000));
+    EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t - 30000000));
     EXPECT_EQ(out.out(), "[VectorStore] MODIFICATION DETECTED for C:\\d\\a.txt (DB=133500000000000000, "
                          "File=133500000020000000, Diff=20000000)\n"
                          "[VectorStore] MODIFICATION DETECTED for C:\\d\\a.txt (DB=133500000000000000, "
@@ -119,19 +104,18 @@ TEST_F(Chunks, RemoveDocument) {
     ASSERT_EQ(add("C:/d/a.txt", 0, "alpha words"), 0);
     ASSERT_EQ(add("C:/d/a.txt", 1, "alpha more"), 1);
     ASSERT_EQ(add("C:/d/b.txt", 2, "alpha beta"), 2);
-    store.mark_file_indexed("C:/d/a.txt", 50);
-    store.mark_file_indexed("C:/d/empty.txt", 50);
+    store->mark_file_indexed("C:/d/a.txt", 50);
+    store->mark_file_indexed("C:/d/empty.txt", 50);
 
-    store.remove_document("C:\\d\\a.txt");
-    store.remove_document("C:/d/empty.txt/");
-    EXPECT_TRUE(std::filesystem::exists(dir.str("index.bin")));
-    EXPECT_FALSE(store.has_unsaved_changes());
-    EXPECT_EQ(store.element_count(), 3u);
-    EXPECT_FALSE(store.is_file_indexed("C:/d/a.txt", 50));
-    EXPECT_TRUE(store.get_indexed_files().empty());
+    store->remove_document("C:\\d\\a.txt");
+    store->remove_document("C:/d/empty.txt/");
+    EXPECT_TRUE(fs::exists(files.index));  // removal forces a save
+    EXPECT_FALSE(store->has_unsaved_changes());
+    EXPECT_EQ(store->element_count(), 3u);
+    EXPECT_TRUE(store->get_indexed_files().empty());
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM chunks_fts WHERE chunks_fts MATCH 'alpha'"), 1);
     CapturedOutput quiet;
-    const auto hits = store.search(unit(0), 10, "alpha");
+    const auto hits = store->search(unit(0), 10, "alpha");
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].label, 2);
     EXPECT_EQ(add("C:/d/a.txt", 0, "again"), 3);
@@ -139,18 +123,20 @@ TEST_F(Chunks, RemoveDocument) {
 
 TEST_F(Chunks, FailedRemovalRollsBackWhole) {
     ASSERT_EQ(add("a", 0, "x"), 0);
-    store.mark_file_indexed("a", 1);
-    store.mark_file_indexed("z", 1);
+    store->mark_file_indexed("a", 1);
+    store->mark_file_indexed("z", 1);
     sql(db, "DROP TABLE chunks_fts; INSERT INTO indexed_files VALUES (NULL, 3)");
     {
         CapturedOutput out;
-        store.remove_document("a");
+        store->remove_document("a");
         EXPECT_EQ(out.err(), "[VectorStore] remove_document failed: no such table: chunks_fts\n");
     }
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM chunks"), 1);
-    store.mark_file_indexed("w", 1); // visible only if no transaction was left open
+    store->mark_file_indexed("w", 1); // visible only if no transaction was left open
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM indexed_files WHERE path = 'w'"), 1);
-    auto files = store.get_indexed_files(); // the NULL path is left out
-    std::sort(files.begin(), files.end());
-    EXPECT_EQ(files, (std::vector<std::string>{"a", "w", "z"}));
+    auto files_now = store->get_indexed_files(); // the NULL path is left out
+    std::sort(files_now.begin(), files_now.end());
+    EXPECT_EQ(files_now, (std::vector<std::string>{"a", "w", "z"}));
 }
+
+} // namespace
