@@ -49,10 +49,13 @@ RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf
         set_last_error(h, kNotInitializedMessage);
         return RAG_ERR_NOT_INITIALIZED;
     }
+    bool answered = false;
     const int rc = run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
-        return copy_with_ellipsis(h, h->engine->generate(question), buf, buf_size);
+        const std::string answer = h->engine->generate(question);
+        answered = true;
+        return copy_with_ellipsis(h, answer, buf, buf_size);
     });
-    if (rc == RAG_ERR_GENERATION_FAILED) copy_cut("[ERROR] Inference failed", buf, buf_size);
+    if (!answered) copy_cut("[ERROR] Inference failed", buf, buf_size);
     return rc;
 }
 

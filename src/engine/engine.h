@@ -82,7 +82,7 @@ public:
 
     std::vector<SearchResult> search(const std::string &question, int32_t top_k);
     std::string generate(const std::string &question);
-    // The question prompt: fixed instructions, the chunks, the question (engine_prompts.cpp).
+    // The question prompt: fixed instructions, the chunks, the question.
     static std::string build_prompt(const std::string &question,
                                     const std::vector<SearchResult> &results);
 
@@ -104,6 +104,7 @@ public:
     ReadRetryPolicy read_retry;
 
 private:
+    bool init_steps();
     struct ChunkTally {
         int32_t handed = 0;  // chunks given an id and handed to the store
         int32_t stored = 0;  // of those, chunks the store accepted
@@ -111,6 +112,8 @@ private:
     // Embeds and stores the chunks in order, numbering them from 0.
     ChunkTally index_chunks(const std::string &path, const std::vector<std::string> &chunks,
                             bool log_failures);
+    // The sampling loop of run_llm; appends the answer's pieces.
+    void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
     // Records path as indexed when it names an existing file.
     void mark_indexed(const std::string &path, const std::filesystem::path &fspath,
                       std::optional<int64_t> mtime_before);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <climits>
 #include <string>
 
 #include "llama.h"
@@ -13,14 +13,17 @@ std::vector<float> Engine::embed(const std::string &text) {
     if (!embed_model || !embed_ctx) return {};
     std::lock_guard<std::recursive_mutex> lock(embed_mutex);
 
+    // llama_tokenize counts in int32 and answers INT32_MIN when it overflows.
+    if (text.size() > static_cast<size_t>(INT32_MAX)) return {};
     const llama_vocab *vocab = llama_model_get_vocab(embed_model);
-    const int32_t needed = std::abs(llama_tokenize(vocab, text.data(), static_cast<int32_t>(text.size()),
-                                                   nullptr, 0, true, false));
+    const int32_t len = static_cast<int32_t>(text.size());
+    const int32_t counted = llama_tokenize(vocab, text.data(), len, nullptr, 0, true, false);
+    if (counted == INT32_MIN) return {};
+    const int32_t needed = counted < 0 ? -counted : counted;
     if (needed == 0) return {};
 
     std::vector<llama_token> tokens(static_cast<size_t>(needed));
-    const int32_t got = llama_tokenize(vocab, text.data(), static_cast<int32_t>(text.size()),
-                                       tokens.data(), needed, true, false);
+    const int32_t got = llama_tokenize(vocab, text.data(), len, tokens.data(), needed, true, false);
     if (got <= 0) return {};
     // An encoder model aborts the process on positions past its trained
     // context, so that limit caps the tokens as well.
@@ -29,9 +32,12 @@ std::vector<float> Engine::embed(const std::string &text) {
     if (limit <= 0) return {};
     tokens.resize(static_cast<size_t>(limit));
 
-    // Reading past the model's output would be undefined.
+    // Copying more floats than the model outputs would read past its buffer;
+    // a ranking model outputs scores, not embeddings.
     const int32_t dim = config.embedding_dim;
-    if (dim <= 0 || llama_model_n_embd(embed_model) < dim) return {};
+    if (dim <= 0 || llama_model_n_embd_out(embed_model) < dim ||
+        llama_pooling_type(embed_ctx) == LLAMA_POOLING_TYPE_RANK)
+        return {};
 
     llama_batch batch = llama_batch_get_one(tokens.data(), static_cast<int32_t>(tokens.size()));
     llama_memory_clear(llama_get_memory(embed_ctx), true);

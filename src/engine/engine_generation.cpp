@@ -1,9 +1,11 @@
 #include "engine/engine.h"
 
 #include <algorithm>
-#include <cstdlib>
+#include <climits>
+#include <locale>
 #include <sstream>
 
+#include "llama-cpp.h"
 #include "llama.h"
 
 #include "common/log.h"
@@ -31,6 +33,19 @@ void cap_prompt(std::vector<llama_token> &tokens, int32_t cap) {
     const int32_t head = cap - tail;
     tokens.erase(tokens.begin() + head, tokens.end() - tail);
 }
+
+// Frees a llama_batch on every way out, exceptions included.
+class Batch {
+public:
+    explicit Batch(int32_t capacity) : batch(llama_batch_init(capacity, 0, 1)) {}
+    ~Batch() { llama_batch_free(batch); }
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
+    llama_batch &get() { return batch; }
+
+private:
+    llama_batch batch;
+};
 
 size_t common_prefix(const std::vector<llama_token> &a, const std::vector<llama_token> &b) {
     const size_t n = std::min(a.size(), b.size());
@@ -70,6 +85,7 @@ bool Engine::load_llm() {
     llm_loaded = true;
 
     std::ostringstream estimate;
+    estimate.imbue(std::locale::classic());  // "0.488281" whatever the host's locale
     estimate << static_cast<double>(config.n_ctx) * 0.5 / 1024;
     log_stdout("[Engine] LLM loaded in RAM (peak ~" + estimate.str() + " GB estimated)\n");
     return true;
@@ -93,9 +109,12 @@ void Engine::unload_llm() {
 
 std::vector<llama_token> Engine::tokenize(const std::string &text, bool add_special) {
     if (!llm_model && !load_llm()) return {};
+    if (text.size() > static_cast<size_t>(INT32_MAX)) return {};
     const llama_vocab *vocab = llama_model_get_vocab(llm_model);
     const int32_t len = static_cast<int32_t>(text.size());
-    const int32_t count = std::abs(llama_tokenize(vocab, text.data(), len, nullptr, 0, add_special, true));
+    const int32_t counted = llama_tokenize(vocab, text.data(), len, nullptr, 0, add_special, true);
+    if (counted == INT32_MIN) return {};  // more tokens than an int32 counts
+    const int32_t count = counted < 0 ? -counted : counted;
     std::vector<llama_token> tokens(static_cast<size_t>(count), 0);
     const int32_t got = llama_tokenize(vocab, text.data(), len, tokens.data(), count, add_special, true);
     if (got < 0) return {};
@@ -148,7 +167,8 @@ std::string Engine::run_llm(const std::string &prompt, bool keep_loaded) {
 
     for (int32_t pos = reused; pos < n;) {
         const int32_t chunk = std::min(config.n_batch, n - pos);
-        llama_batch batch = llama_batch_init(chunk, 0, 1);
+        Batch prompt_batch(chunk);
+        llama_batch &batch = prompt_batch.get();
         for (int32_t i = 0; i < chunk; ++i) {
             batch.token[i] = tokens[pos + i];
             batch.pos[i] = pos + i;
@@ -159,30 +179,36 @@ std::string Engine::run_llm(const std::string &prompt, bool keep_loaded) {
         batch.n_tokens = chunk;
         if (llama_decode(llm_ctx, batch) != 0) {
             log_stderr("[Engine] llama_decode failed (prompt chunk)\n");
-            llama_batch_free(batch);
             // The memory no longer matches the cache; make the next call start clean.
             cached_prompt_tokens.clear();
             if (!keep_loaded) unload_llm();
             return "[ERROR] Inference failed";
         }
         pos += chunk;
-        llama_batch_free(batch);
         log_stdout("[Engine] Processing prompt: " + std::to_string(pos * 100 / n) + "% (" +
                    std::to_string(pos) + "/" + std::to_string(n) + " tokens)\n");
     }
     cached_prompt_tokens = tokens;
 
-    llama_batch step = llama_batch_init(1, 0, 1);
-    llama_sampler *sampler = llama_sampler_chain_init(llama_sampler_chain_default_params());
-    llama_sampler_chain_add(sampler,
+    generate_tokens(n, keep_loaded, answer);
+    if (!keep_loaded) unload_llm();
+    return answer;
+}
+
+// Samples and decodes the answer after a decoded prompt of n tokens.
+void Engine::generate_tokens(int32_t n, bool keep_loaded, std::string &answer) {
+    Batch step_batch(1);
+    llama_batch &step = step_batch.get();
+    llama_sampler_ptr sampler(llama_sampler_chain_init(llama_sampler_chain_default_params()));
+    llama_sampler_chain_add(sampler.get(),
                             llama_sampler_init_temp(keep_loaded ? kKeepLoadedTemperature : config.temperature));
-    llama_sampler_chain_add(sampler, llama_sampler_init_dist(kSamplerSeed));
+    llama_sampler_chain_add(sampler.get(), llama_sampler_init_dist(kSamplerSeed));
 
     const llama_vocab *vocab = llama_model_get_vocab(llm_model);
     const llama_token eos = llama_vocab_eos(vocab);
     char piece[kRunPieceBytes];
     for (int32_t g = 0; g < kMaxGeneratedTokens; ++g) {
-        const llama_token tok = llama_sampler_sample(sampler, llm_ctx, -1);
+        const llama_token tok = llama_sampler_sample(sampler.get(), llm_ctx, -1);
         if (tok == eos) break;
 
         const int32_t k = llama_token_to_piece(vocab, tok, piece, kRunPieceBytes, 0, false);
@@ -207,9 +233,4 @@ std::string Engine::run_llm(const std::string &prompt, bool keep_loaded) {
             break;
         }
     }
-
-    llama_batch_free(step);
-    llama_sampler_free(sampler);
-    if (!keep_loaded) unload_llm();
-    return answer;
 }

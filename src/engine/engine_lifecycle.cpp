@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
@@ -13,10 +14,15 @@ namespace {
 constexpr size_t kInitialIndexCapacity = 100000;
 constexpr uint32_t kEmbeddingContextTokens = 512;
 
-// llama.cpp narrates every load on stderr; keep only its errors so the
-// engine's own lines stay readable.
+// llama.cpp narrates every load on stderr; keep only its errors (and their
+// continuation lines) so the engine's own lines stay readable.
 void quiet_llama_log(ggml_log_level level, const char *text, void *) {
-    if (level == GGML_LOG_LEVEL_ERROR) log_stderr(text);
+    static thread_local bool in_error = false;
+    if (level != GGML_LOG_LEVEL_CONT) in_error = level == GGML_LOG_LEVEL_ERROR;
+    if (in_error && text) {
+        std::fputs(text, stderr);
+        std::fflush(stderr);
+    }
 }
 
 } // namespace
@@ -32,13 +38,22 @@ Engine::~Engine() {
     try {
         shutdown();
     } catch (...) {
-        // A destructor must not throw; shutdown's only throw is a failed join.
+        // A destructor must not throw.
     }
 }
 
 bool Engine::init() {
     if (initialized) return true;
+    try {
+        return init_steps();
+    } catch (...) {
+        // Nothing half-built may outlive a failed start (a retry would leak it).
+        shutdown();
+        throw;
+    }
+}
 
+bool Engine::init_steps() {
     log_stdout("[Engine] Initializing Quenda engine...\n");
     llama_log_set(quiet_llama_log, nullptr);
     llama_backend_init();

@@ -1,5 +1,6 @@
 #include "engine/engine.h"
 
+#include <locale>
 #include <sstream>
 
 #include "common/log.h"
@@ -34,6 +35,7 @@ std::string Engine::generate(const std::string &question) {
 
 std::string Engine::build_prompt(const std::string &question, const std::vector<SearchResult> &results) {
     std::ostringstream prompt;
+    prompt.imbue(std::locale::classic());  // plain digits in "Arquivo 1000"
     prompt << prompts::kQuestionSystem << question << prompts::kQuestionRuleFound << question
            << prompts::kQuestionRulesRest;
     int i = 1;
