@@ -128,10 +128,11 @@ TEST_F(Chunks, FailedRemovalRollsBackWhole) {
     sql(db, "DROP TABLE chunks_fts; INSERT INTO indexed_files VALUES (NULL, 3)");
     {
         CapturedOutput out;
-        store->remove_document("a");
+        EXPECT_FALSE(store->remove_document("a"));
         EXPECT_EQ(out.err(), "[VectorStore] remove_document failed: no such table: chunks_fts\n");
     }
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM chunks"), 1);
+    EXPECT_EQ(store->search(unit(0), 3, "").size(), 1u);  // its point was not deleted either
     store->mark_file_indexed("w", 1); // visible only if no transaction was left open
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM indexed_files WHERE path = 'w'"), 1);
     auto files_now = store->get_indexed_files(); // the NULL path is left out

@@ -35,6 +35,8 @@ TEST(StoreIndexFile, BadFilesAreDeletedAndRecreatedWithRowsKept) {
              std::string("\xff\xff\x0f\0\0\0\0\0", 8) + whole.substr(24),
          8, corrupt},
         {whole, 16, corrupt},  // vectors of another width
+        // an entry point outside the graph (searching it would crash)
+        {whole.substr(0, 52) + std::string("\x40\x42\x0f\0", 4) + whole.substr(56), 8, corrupt},
     };
     for (const auto &[content, dim, line] : cases) {
         write_file(f.index, content);

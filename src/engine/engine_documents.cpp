@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 
 #include "common/log.h"
 #include "platform/filesystem.h"
@@ -138,7 +139,9 @@ bool Engine::add_text_document(const std::string &path, const std::string &text)
 void Engine::remove_document(const std::string &path) {
     if (!initialized) return;
     log_stdout("[Engine] Removing document: " + path + "\n");
-    store->remove_document(path);
+    // Indexing on top of chunks that could not be removed would duplicate them.
+    if (!store->remove_document(path))
+        throw std::runtime_error("Failed to remove document: " + path);
     store->save_index(false);
 }
 

@@ -59,9 +59,10 @@ public:
     // Records (or replaces) the modification time of path.
     void mark_file_indexed(const std::string &path, int64_t mtime);
 
-    // Deletes the document's points, rows, full-text entries and bookkeeping
-    // row, then forces an index save.
-    void remove_document(const std::string &path);
+    // Deletes the document's rows, full-text entries and bookkeeping row in one
+    // transaction, then marks its points deleted and forces an index save.
+    // False (logged, nothing changed) when the transaction fails.
+    bool remove_document(const std::string &path);
 
     // ---- search (vector_store_search.cpp) ----
 

@@ -153,54 +153,59 @@ void VectorStore::mark_file_indexed(const std::string &path, int64_t mtime) {
 ** then saves the index at once. A failed transaction is rolled back whole and
 ** logged; the deleted marks stay.
 */
-void VectorStore::remove_document(const std::string &path) {
-    if (!initialized) return;
+bool VectorStore::remove_document(const std::string &path) {
+    if (!initialized) return true;
     std::lock_guard<std::recursive_mutex> lock(mutex);
     const std::string key = normalize_path(path);
 
+    std::vector<int32_t> labels;
     {
-        SqliteStatement labels(db, "SELECT label FROM chunks WHERE file_path = ?");
-        if (labels.ok()) {
-            labels.bind_text(1, key);
-            while (labels.step() == SQLITE_ROW) {
-                try {
-                    index->markDelete(static_cast<hnswlib::labeltype>(
-                        static_cast<int64_t>(labels.column_int(0))));
-                    dirty = true;
-                } catch (...) {
-                    // No point (its save was lost) or already deleted.
-                }
-            }
+        SqliteStatement query(db, "SELECT label FROM chunks WHERE file_path = ?");
+        if (query.ok()) {
+            query.bind_text(1, key);
+            while (query.step() == SQLITE_ROW) labels.push_back(query.column_int(0));
         }
     }
 
     if (!sqlite_exec(db, "BEGIN TRANSACTION")) {
         log_stderr(std::string("[VectorStore] remove_document failed: ") + sqlite3_errmsg(db) +
                    "\n");
-    } else {
-        // The full-text delete reads the texts from chunks, so it runs first.
-        static const char *const kSteps[] = {
-            "INSERT INTO chunks_fts(chunks_fts, rowid, chunk_text) SELECT 'delete', label, "
-            "chunk_text FROM chunks WHERE file_path = ?",
-            "DELETE FROM chunks WHERE file_path = ?",
-            "DELETE FROM indexed_files WHERE path = ?",
-        };
-        bool ok = true;
-        for (const char *sql : kSteps) {
-            SqliteStatement step(db, sql);
-            ok = step.ok();
-            if (!ok) break;
-            step.bind_text(1, key);
-            ok = step.step() == SQLITE_DONE;
-            if (!ok) break;
-        }
-        if (ok) ok = sqlite_exec(db, "COMMIT");
-        if (!ok) {
-            const std::string error = sqlite3_errmsg(db);
-            sqlite_exec(db, "ROLLBACK");
-            log_stderr("[VectorStore] remove_document failed: " + error + "\n");
-        }
+        return false;
+    }
+    // The full-text delete reads the texts from chunks, so it runs first.
+    static const char *const kSteps[] = {
+        "INSERT INTO chunks_fts(chunks_fts, rowid, chunk_text) SELECT 'delete', label, "
+        "chunk_text FROM chunks WHERE file_path = ?",
+        "DELETE FROM chunks WHERE file_path = ?",
+        "DELETE FROM indexed_files WHERE path = ?",
+    };
+    bool ok = true;
+    for (const char *sql : kSteps) {
+        SqliteStatement step(db, sql);
+        ok = step.ok();
+        if (!ok) break;
+        step.bind_text(1, key);
+        ok = step.step() == SQLITE_DONE;
+        if (!ok) break;
+    }
+    if (ok) ok = sqlite_exec(db, "COMMIT");
+    if (!ok) {
+        const std::string error = sqlite3_errmsg(db);
+        sqlite_exec(db, "ROLLBACK");
+        log_stderr("[VectorStore] remove_document failed: " + error + "\n");
+        return false;
     }
 
+    // Points go only once their rows are gone, so a failed removal leaves
+    // the document whole rather than findable by text alone.
+    for (const int32_t label : labels) {
+        try {
+            index->markDelete(static_cast<hnswlib::labeltype>(static_cast<int64_t>(label)));
+            dirty = true;
+        } catch (...) {
+            // No point (its save was lost) or already deleted.
+        }
+    }
     save_index(true);
+    return true;
 }

@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -80,41 +81,81 @@ bool VectorStore::init() {
     }
 }
 
+namespace {
+
+// hnswlib trusts the file's header: a capacity below the element count, an
+// entry point outside the graph or vectors of another width make it read or
+// write past its buffers. Such files are refused the way hnswlib refuses
+// other corrupt ones. (The link lists themselves stay trusted.)
+template <typename T>
+bool read_field(std::istream &in, T &value) {
+    return static_cast<bool>(in.read(reinterpret_cast<char *>(&value), sizeof value));
+}
+
+void check_index_header(const std::string &path, int32_t dim, size_t max_elements) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) throw std::runtime_error("Cannot open file");
+    size_t offset_level0 = 0, capacity = 0, count = 0, bytes_per_element = 0, label_offset = 0,
+           data_offset = 0, max_m = 0, max_m0 = 0, m = 0, ef_construction = 0;
+    int max_level = 0;
+    hnswlib::tableint entry_point = 0;
+    double mult = 0;
+    const bool read = read_field(in, offset_level0) && read_field(in, capacity) &&
+                      read_field(in, count) && read_field(in, bytes_per_element) &&
+                      read_field(in, label_offset) && read_field(in, data_offset) &&
+                      read_field(in, max_level) && read_field(in, entry_point) &&
+                      read_field(in, max_m) && read_field(in, max_m0) && read_field(in, m) &&
+                      read_field(in, mult) && read_field(in, ef_construction);
+    const size_t vector_bytes = static_cast<size_t>(dim) * sizeof(float);
+    const size_t allocated = count <= max_elements ? max_elements : capacity;
+    const bool sane =
+        read && offset_level0 == 0 && count <= allocated && max_m0 > 0 && max_m0 <= 65535 &&
+        data_offset == max_m0 * sizeof(hnswlib::tableint) + sizeof(hnswlib::linklistsizeint) &&
+        label_offset == data_offset + vector_bytes &&
+        bytes_per_element == label_offset + sizeof(hnswlib::labeltype) &&
+        // an empty graph has level -1 and no entry point
+        (count == 0 ? max_level == -1 : max_level >= 0 && entry_point < count) &&
+        (allocated == 0 || bytes_per_element <= SIZE_MAX / allocated);
+    if (!sane) throw std::runtime_error("Index seems to be corrupted or unsupported");
+}
+
+// File-system errors carry the name of the operation that failed.
+bool exists_or_throw(const fs::path &p) {
+    std::error_code ec;
+    const bool found = fs::exists(p, ec);
+    if (ec) throw fs::filesystem_error("exists", p, ec);
+    return found;
+}
+
+uintmax_t file_size_or_throw(const fs::path &p) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(p, ec);
+    if (ec) throw fs::filesystem_error("file_size", p, ec);
+    return size;
+}
+
+void remove_or_throw(const fs::path &p) {
+    std::error_code ec;
+    fs::remove(p, ec);
+    if (ec) throw fs::filesystem_error("remove", p, ec);
+}
+
+} // namespace
+
 /*
 ** Loads index_path, or creates an empty index when the file is missing, empty
 ** or unreadable; a bad file is deleted so the next save starts clean. Throws
 ** only file-system errors on the index path and failures to create an index.
 */
-namespace {
-
-// hnswlib trusts the file's header: a capacity below the element count
-// overflows its buffers, and vectors of another width are read past their
-// end. Such files are refused the way hnswlib refuses other corrupt ones.
-void check_index_header(const std::string &path, int32_t dim, size_t max_elements) {
-    struct {
-        size_t offset_level0, capacity, count, bytes_per_element, label_offset, data_offset;
-    } header{};
-    std::ifstream in(path, std::ios::binary);
-    in.read(reinterpret_cast<char *>(&header), sizeof header);
-    const size_t vector_bytes = static_cast<size_t>(dim) * sizeof(float);
-    const bool sane = in.good() &&
-                      (header.count <= max_elements || header.count <= header.capacity) &&
-                      header.label_offset == header.data_offset + vector_bytes &&
-                      header.bytes_per_element == header.label_offset + sizeof(hnswlib::labeltype);
-    if (!sane) throw std::runtime_error("Index seems to be corrupted or unsupported");
-}
-
-} // namespace
-
 bool VectorStore::load_or_create_index() {
     const fs::path path(index_path);
-    if (!fs::exists(path)) {
+    if (!exists_or_throw(path)) {
         create_index();
         return false;
     }
-    if (fs::file_size(path) == 0) {
+    if (file_size_or_throw(path) == 0) {
         log_stderr("[VectorStore] Index file is 0 bytes, creating new index.\n");
-        fs::remove(path);
+        remove_or_throw(path);
         create_index();
         return false;
     }
@@ -131,7 +172,7 @@ bool VectorStore::load_or_create_index() {
                    "\n");
     }
     index.reset();
-    fs::remove(path);
+    remove_or_throw(path);
     create_index();
     return false;
 }
@@ -199,6 +240,18 @@ void VectorStore::read_next_label() {
 ** the old file, so a crash or a full disk never leaves a half-written index.
 ** False, with a log line, when any step fails; the old file is then intact.
 */
+namespace {
+
+// A leftover temporary file (or a link someone put there) is ours to replace;
+// a directory is not.
+bool removable(const fs::path &p) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(p, ec);
+    return !ec && fs::exists(st) && !fs::is_directory(st);
+}
+
+} // namespace
+
 bool VectorStore::write_index_file() {
     const fs::path target(index_path);
     const fs::path temp(index_path + ".tmp");
@@ -206,7 +259,7 @@ bool VectorStore::write_index_file() {
     std::string reason;
 
     // A stale temporary file of the right size would hide a failed open.
-    if (fs::is_regular_file(fs::symlink_status(temp, ec))) fs::remove(temp, ec);
+    if (removable(temp)) fs::remove(temp, ec);
 
     try {
         // hnswlib reports no stream errors, so the written size is the check.
@@ -228,7 +281,7 @@ bool VectorStore::write_index_file() {
         reason = e.what();
     }
     log_stderr("[VectorStore] Failed to save index: " + reason + "\n");
-    if (fs::is_regular_file(fs::symlink_status(temp, ec))) fs::remove(temp, ec);
+    if (removable(temp)) fs::remove(temp, ec);
     return false;
 }
 
@@ -242,9 +295,13 @@ void VectorStore::save_index(bool force) {
     const int64_t now = steady_now_ns();
     if (!force && now - last_save_ns.load() < kSaveInterval) return;
     std::lock_guard<std::recursive_mutex> lock(mutex);
-    if (write_index_file()) {
-        last_save_ns = now;
-        dirty = false;
+    try {
+        if (write_index_file()) {
+            last_save_ns = now;
+            dirty = false;
+        }
+    } catch (...) {
+        // Out of memory while naming or reporting: the old file stays as it was.
     }
 }
 
