@@ -114,6 +114,11 @@ private:
                             bool log_failures);
     // The sampling loop of run_llm; appends the answer's pieces.
     void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
+    // index_chunks, then, when anything was stored, records the document and
+    // asks for an index save.
+    ChunkTally store_chunks(const std::string &path, const std::filesystem::path &fspath,
+                            std::optional<int64_t> mtime, const std::vector<std::string> &chunks,
+                            bool log_failures);
     // Records path as indexed when it names an existing file.
     void mark_indexed(const std::string &path, const std::filesystem::path &fspath,
                       std::optional<int64_t> mtime_before);

@@ -65,6 +65,20 @@ void Engine::mark_indexed(const std::string &path, const fs::path &fspath,
     store->mark_file_indexed(path, mtime);
 }
 
+Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path &fspath,
+                                        std::optional<int64_t> mtime,
+                                        const std::vector<std::string> &chunks, bool log_failures) {
+    const ChunkTally tally = index_chunks(path, chunks, log_failures);
+    // Recorded as indexed with nothing stored, the document would never be retried.
+    if (tally.stored == 0) {
+        log_stderr("[Engine] No chunk could be stored for: " + path + "\n");
+        return tally;
+    }
+    mark_indexed(path, fspath, mtime);
+    store->save_index(false);
+    return tally;
+}
+
 bool Engine::add_document(const std::string &path) {
     if (!initialized) return false;
     const fs::path fspath = platform::path_from_utf8(path);
@@ -101,14 +115,7 @@ bool Engine::add_document(const std::string &path) {
 
     remove_document(path);
     log_stdout("[Engine] " + std::to_string(chunks.size()) + " chunks from " + path + "\n");
-    const ChunkTally tally = index_chunks(path, chunks, true);
-    if (tally.stored == 0) {
-        log_stderr("[Engine] No chunk could be stored for: " + path + "\n");
-        return false;
-    }
-    mark_indexed(path, fspath, mtime);
-    store->save_index(false);
-    return true;
+    return store_chunks(path, fspath, mtime, chunks, true).stored > 0;
 }
 
 bool Engine::add_text_document(const std::string &path, const std::string &text) {
@@ -125,13 +132,8 @@ bool Engine::add_text_document(const std::string &path, const std::string &text)
         return true;
     }
 
-    const ChunkTally tally = index_chunks(path, chunks, false);
-    if (tally.stored == 0) {
-        log_stderr("[Engine] No chunk could be stored for: " + path + "\n");
-        return false;
-    }
-    mark_indexed(path, fspath, mtime);
-    store->save_index(false);
+    const ChunkTally tally = store_chunks(path, fspath, mtime, chunks, false);
+    if (tally.stored == 0) return false;
     log_stdout("[Engine] Indexed " + std::to_string(tally.handed) + " pre-extracted chunks\n");
     return true;
 }
