@@ -42,14 +42,14 @@ install_packages() {
   $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-# fetch <npm spec> <tarball name> <sri>: leaves a verified tarball in $CACHE/dl
+# fetch <package@version> <tarball name> <sri>: leaves a verified tarball in $CACHE/dl
 fetch() {
-  local spec="$1" tgz="$2" sri="$3" dir="$CACHE/dl"
+  local package="$1" tgz="$2" sri="$3" dir="$CACHE/dl"
   mkdir -p "$dir"
   if [ ! -f "$dir/$tgz" ] || ! check_sri "$dir/$tgz" "$sri"; then
-    log "fetching $spec"
+    log "fetching $package"
     rm -f "$dir/$tgz"
-    (cd "$dir" && npm pack --silent "$spec" >/dev/null)
+    (cd "$dir" && npm pack --silent "$package" >/dev/null)
   fi
   check_sri "$dir/$tgz" "$sri" || { log "integrity mismatch for $tgz"; rm -f "$dir/$tgz"; exit 1; }
 }

@@ -17,7 +17,7 @@ TEST(ModelGen, RegenerationGivesTheFixtureBytesAndSkipsIdenticalFiles) {
     TempDir dir;
     const std::string bge = (kVocabDir / "ggml-vocab-bert-bge.gguf").string();
     const std::string embed = dir.str("embed.gguf");
-    const model_gen::ChatModelSpec request{"qwen2", (kVocabDir / "ggml-vocab-qwen2.gguf").string(),
+    const model_gen::ChatModelRecipe request{"qwen2", (kVocabDir / "ggml-vocab-qwen2.gguf").string(),
                                         dir.str("chat-qwen2.gguf"), model_gen::kAnswerScript, false};
     CapturedOutput quiet;
     EXPECT_TRUE(model_gen::make_embed_model(bge, embed));
@@ -30,7 +30,7 @@ TEST(ModelGen, RegenerationGivesTheFixtureBytesAndSkipsIdenticalFiles) {
 
 TEST(ModelGen, RefusesAScriptWithARepeatedToken) {
     TempDir dir;
-    const model_gen::ChatModelSpec request{"llama", (kVocabDir / "ggml-vocab-phi-3.gguf").string(),
+    const model_gen::ChatModelRecipe request{"llama", (kVocabDir / "ggml-vocab-phi-3.gguf").string(),
                                         dir.str("m.gguf"), "o contrato vence em 2025", false};
     CapturedOutput quiet;
     try {

@@ -37,15 +37,15 @@ std::vector<llama_token> distinct_script_tokens(const Vocab &vocab, const std::s
 
 } // namespace
 
-bool make_chat_model(const ChatModelSpec &spec) {
-    if (spec.arch != "llama" && spec.arch != "qwen2")
-        throw std::runtime_error("unsupported architecture '" + spec.arch + "' (use llama or qwen2)");
-    if (spec.loop && spec.script.empty()) throw std::runtime_error("--loop needs a non-empty script");
+bool make_chat_model(const ChatModelRecipe &recipe) {
+    if (recipe.arch != "llama" && recipe.arch != "qwen2")
+        throw std::runtime_error("unsupported architecture '" + recipe.arch + "' (use llama or qwen2)");
+    if (recipe.loop && recipe.script.empty()) throw std::runtime_error("--loop needs a non-empty script");
 
-    const Vocab vocab(spec.vocab_path);
-    const std::vector<llama_token> script = distinct_script_tokens(vocab, spec.script);
+    const Vocab vocab(recipe.vocab_path);
+    const std::vector<llama_token> script = distinct_script_tokens(vocab, recipe.script);
     const llama_token eos = vocab.eos();
-    if (eos == LLAMA_TOKEN_NULL) throw std::runtime_error(spec.vocab_path + " defines no end-of-sequence token");
+    if (eos == LLAMA_TOKEN_NULL) throw std::runtime_error(recipe.vocab_path + " defines no end-of-sequence token");
 
     const auto n = static_cast<int64_t>(script.size());
     const int64_t rest = n;
@@ -69,11 +69,11 @@ bool make_chat_model(const ChatModelSpec &spec) {
     } else {
         map_to(rest, script[0]);
         for (int64_t i = 0; i + 1 < n; ++i) map_to(i, script[i + 1]);
-        map_to(n - 1, spec.loop ? script[0] : eos);
+        map_to(n - 1, recipe.loop ? script[0] : eos);
     }
 
-    GgufOut out(spec.arch, "rag-test-chat");
-    out.copy_tokenizer(spec.vocab_path);
+    GgufOut out(recipe.arch, "rag-test-chat");
+    out.copy_tokenizer(recipe.vocab_path);
     out.set_u32("context_length", kContext);
     out.set_u32("embedding_length", static_cast<uint32_t>(n_embd));
     out.set_u32("feed_forward_length", kFeedForward);
@@ -94,9 +94,9 @@ bool make_chat_model(const ChatModelSpec &spec) {
     out.add_filled("blk.0.ffn_up.weight", GGML_TYPE_F16, n_embd, kFeedForward, 0.0f);
     out.add_filled("blk.0.ffn_down.weight", GGML_TYPE_F16, kFeedForward, n_embd, 0.0f);
 
-    return out.write(spec.out_path, [&](const std::string &written) {
-        if (Vocab(written).tokenize(spec.script) != script)
-            throw std::runtime_error("the written model tokenizes the script differently from " + spec.vocab_path);
+    return out.write(recipe.out_path, [&](const std::string &written) {
+        if (Vocab(written).tokenize(recipe.script) != script)
+            throw std::runtime_error("the written model tokenizes the script differently from " + recipe.vocab_path);
     });
 }
 

@@ -26,14 +26,14 @@ extern const char *const kLoopScript;
 // Errors throw std::runtime_error with a message for the user.
 bool make_embed_model(const std::string &vocab_path, const std::string &out_path);
 
-struct ChatModelSpec {
+struct ChatModelRecipe {
     std::string arch; // "llama" or "qwen2"
     std::string vocab_path;
     std::string out_path;
     std::string script;
     bool loop = false; // after the last script token, start over instead of EOS
 };
-bool make_chat_model(const ChatModelSpec &spec);
+bool make_chat_model(const ChatModelRecipe &recipe);
 
 // Writes the standard set into out_dir (created if missing), one line per file to `log`.
 void make_standard_set(const std::string &vocab_dir, const std::string &out_dir, std::ostream &log);

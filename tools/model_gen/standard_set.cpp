@@ -20,13 +20,13 @@ void make_standard_set(const std::string &vocab_dir, const std::string &out_dir,
     };
     report(out / "embed.gguf", make_embed_model(bge, (out / "embed.gguf").string()));
 
-    const ChatModelSpec chats[] = {
+    const ChatModelRecipe chats[] = {
         {"llama", phi3, (out / "chat-phi3.gguf").string(), kAnswerScript, false},
         {"qwen2", qwen2, (out / "chat-qwen2.gguf").string(), kAnswerScript, false},
         {"llama", phi3, (out / "chat-phi3-loop.gguf").string(), kLoopScript, true},
         {"llama", phi3, (out / "chat-phi3-eos.gguf").string(), "", false},
     };
-    for (const ChatModelSpec &spec : chats) report(spec.out_path, make_chat_model(spec));
+    for (const ChatModelRecipe &recipe : chats) report(recipe.out_path, make_chat_model(recipe));
 }
 
 } // namespace model_gen
