@@ -49,7 +49,7 @@ RAG_API int rag_is_file_indexed(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     try {
         const std::filesystem::path p = platform::path_from_utf8(path);
-        if (!std::filesystem::exists(p)) return 0;
+        if (!platform::path_exists(p)) return 0;
         const int64_t mtime = platform::last_write_ticks(p);
         return h->engine->is_file_indexed(path, mtime) ? 1 : 0;
     } catch (...) {

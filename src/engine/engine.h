@@ -105,6 +105,10 @@ public:
 
 private:
     bool init_steps();
+    // A GGUF model memory-mapped, with no layer on a graphics device; null on failure.
+    static llama_model *load_model_on_cpu(const std::string &path);
+    // Frees the context, then its model, and clears both handles.
+    static void free_model(llama_context *&ctx, llama_model *&model);
     struct ChunkTally {
         int32_t handed = 0;  // chunks given an id and handed to the store
         int32_t stored = 0;  // of those, chunks the store accepted

@@ -29,7 +29,7 @@ private:
 
 // The modification time of an existing path, or nullopt when it is missing.
 std::optional<int64_t> mtime_if_exists(const fs::path &p) {
-    if (!fs::exists(p)) return std::nullopt;
+    if (!platform::path_exists(p)) return std::nullopt;
     return platform::last_write_ticks(p);
 }
 
@@ -60,7 +60,7 @@ void Engine::mark_indexed(const std::string &path, const fs::path &fspath,
                           std::optional<int64_t> mtime_before) {
     // The time read before the content was read: an edit made while the
     // document was being embedded must look like a change next time.
-    if (!fs::exists(fspath)) return;
+    if (!platform::path_exists(fspath)) return;
     const int64_t mtime = mtime_before ? *mtime_before : platform::last_write_ticks(fspath);
     store->mark_file_indexed(path, mtime);
 }

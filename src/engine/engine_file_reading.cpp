@@ -48,9 +48,7 @@ std::optional<std::string> Engine::read_file_text(const std::string &path) {
     const fs::path file = platform::path_from_utf8(path);
     const int max_attempts = std::max(1, read_retry.max_attempts);
     for (int attempt = 1;; ++attempt) {
-        std::error_code ec;
-        const bool exists = fs::exists(file, ec);
-        if (ec) throw fs::filesystem_error("exists", file, ec);
+        const bool exists = platform::path_exists(file);
         // A deletion between the existence test and the probe is the same
         // missing file, seen a moment later.
         const platform::FileAccess access =

@@ -60,10 +60,7 @@ bool Engine::load_llm() {
     if (llm_loaded) return true;
     log_stdout("[Engine] [LAZY LOAD] Loading LLM: " + config.llm_model_path + "\n");
 
-    llama_model_params mparams = llama_model_default_params();
-    mparams.n_gpu_layers = 0;
-    mparams.load_mode = LLAMA_LOAD_MODE_MMAP;
-    llama_model *model = llama_model_load_from_file(config.llm_model_path.c_str(), mparams);
+    llama_model *model = load_model_on_cpu(config.llm_model_path);
     if (!model) {
         log_stderr("[Engine] LLM load failed: " + config.llm_model_path + "\n");
         return false;
@@ -93,14 +90,7 @@ bool Engine::load_llm() {
 
 void Engine::unload_llm() {
     if (!llm_loaded) return;
-    if (llm_ctx) {
-        llama_free(llm_ctx);
-        llm_ctx = nullptr;
-    }
-    if (llm_model) {
-        llama_model_free(llm_model);
-        llm_model = nullptr;
-    }
+    free_model(llm_ctx, llm_model);
     cached_prompt_tokens.clear();
     llm_loaded = false;
     platform::release_free_heap();

@@ -27,6 +27,24 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
 
 } // namespace
 
+llama_model *Engine::load_model_on_cpu(const std::string &path) {
+    llama_model_params params = llama_model_default_params();
+    params.n_gpu_layers = 0;
+    params.load_mode = LLAMA_LOAD_MODE_MMAP;
+    return llama_model_load_from_file(path.c_str(), params);
+}
+
+void Engine::free_model(llama_context *&ctx, llama_model *&model) {
+    if (ctx) {
+        llama_free(ctx);
+        ctx = nullptr;
+    }
+    if (model) {
+        llama_model_free(model);
+        model = nullptr;
+    }
+}
+
 Engine::Engine(const EngineConfig &cfg) : config(cfg) {
     const std::filesystem::path dir = platform::path_from_narrow(config.data_dir);
     std::error_code ec;
@@ -59,10 +77,7 @@ bool Engine::init_steps() {
     llama_backend_init();
     llama_numa_init(GGML_NUMA_STRATEGY_DISABLED);
 
-    llama_model_params mparams = llama_model_default_params();
-    mparams.n_gpu_layers = 0;
-    mparams.load_mode = LLAMA_LOAD_MODE_MMAP;
-    embed_model = llama_model_load_from_file(config.embedding_model_path.c_str(), mparams);
+    embed_model = load_model_on_cpu(config.embedding_model_path);
     if (!embed_model) {
         log_stderr("[Engine] Failed to load embedding model: " + config.embedding_model_path + "\n");
         llama_backend_free();
@@ -113,14 +128,7 @@ void Engine::shutdown() {
 
     unload_llm();
 
-    if (embed_ctx) {
-        llama_free(embed_ctx);
-        embed_ctx = nullptr;
-    }
-    if (embed_model) {
-        llama_model_free(embed_model);
-        embed_model = nullptr;
-    }
+    free_model(embed_ctx, embed_model);
 
     // Points added since the last throttled save would otherwise be lost.
     if (store && store->has_unsaved_changes()) store->save_index(true);

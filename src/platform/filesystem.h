@@ -21,6 +21,15 @@ std::filesystem::path path_from_narrow(const std::string &narrow);
 // The file-name component in the narrow file-name encoding.
 std::string narrow_file_name(const std::filesystem::path &path);
 
+// Whether path names anything (following links). Throws
+// std::filesystem::filesystem_error ("exists") on errors other than not-found.
+bool path_exists(const std::filesystem::path &path);
+
+// Size in bytes; removal (false when there was nothing to remove). Both throw
+// std::filesystem::filesystem_error named "file_size" / "remove".
+uintmax_t file_size(const std::filesystem::path &path);
+bool remove_file(const std::filesystem::path &path);
+
 // Last-write time as signed 100-nanosecond ticks since 1601-01-01 UTC.
 // Throws std::filesystem::filesystem_error ("last_write_time").
 int64_t last_write_ticks(const std::filesystem::path &path);

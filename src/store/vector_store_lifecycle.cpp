@@ -41,6 +41,50 @@ int64_t steady_now_ns() {
         .count();
 }
 
+// hnswlib trusts the file's header: a capacity below the element count, an
+// entry point outside the graph or vectors of another width make it read or
+// write past its buffers. Such files are refused the way hnswlib refuses
+// other corrupt ones. (The link lists themselves stay trusted.)
+template <typename T>
+bool read_field(std::istream &in, T &value) {
+    return static_cast<bool>(in.read(reinterpret_cast<char *>(&value), sizeof value));
+}
+
+void check_index_header(const std::string &path, int32_t dim, size_t max_elements) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in.is_open()) throw std::runtime_error("Cannot open file");
+    size_t offset_level0 = 0, capacity = 0, count = 0, bytes_per_element = 0, label_offset = 0,
+           data_offset = 0, max_m = 0, max_m0 = 0, m = 0, ef_construction = 0;
+    int max_level = 0;
+    hnswlib::tableint entry_point = 0;
+    double mult = 0;
+    const bool read = read_field(in, offset_level0) && read_field(in, capacity) &&
+                      read_field(in, count) && read_field(in, bytes_per_element) &&
+                      read_field(in, label_offset) && read_field(in, data_offset) &&
+                      read_field(in, max_level) && read_field(in, entry_point) &&
+                      read_field(in, max_m) && read_field(in, max_m0) && read_field(in, m) &&
+                      read_field(in, mult) && read_field(in, ef_construction);
+    const size_t vector_bytes = static_cast<size_t>(dim) * sizeof(float);
+    const size_t allocated = count <= max_elements ? max_elements : capacity;
+    const bool sane =
+        read && offset_level0 == 0 && count <= allocated && max_m0 > 0 && max_m0 <= 65535 &&
+        data_offset == max_m0 * sizeof(hnswlib::tableint) + sizeof(hnswlib::linklistsizeint) &&
+        label_offset == data_offset + vector_bytes &&
+        bytes_per_element == label_offset + sizeof(hnswlib::labeltype) &&
+        // an empty graph has level -1 and no entry point
+        (count == 0 ? max_level == -1 : max_level >= 0 && entry_point < count) &&
+        (allocated == 0 || bytes_per_element <= SIZE_MAX / allocated);
+    if (!sane) throw std::runtime_error("Index seems to be corrupted or unsupported");
+}
+
+// A leftover temporary file (or a link someone put there) is ours to replace;
+// a directory is not.
+bool removable(const fs::path &p) {
+    std::error_code ec;
+    const fs::file_status st = fs::symlink_status(p, ec);
+    return !ec && fs::exists(st) && !fs::is_directory(st);
+}
+
 } // namespace
 
 VectorStore::VectorStore(std::string index_path_, std::string db_path_, int32_t dim_,
@@ -81,67 +125,6 @@ bool VectorStore::init() {
     }
 }
 
-namespace {
-
-// hnswlib trusts the file's header: a capacity below the element count, an
-// entry point outside the graph or vectors of another width make it read or
-// write past its buffers. Such files are refused the way hnswlib refuses
-// other corrupt ones. (The link lists themselves stay trusted.)
-template <typename T>
-bool read_field(std::istream &in, T &value) {
-    return static_cast<bool>(in.read(reinterpret_cast<char *>(&value), sizeof value));
-}
-
-void check_index_header(const std::string &path, int32_t dim, size_t max_elements) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) throw std::runtime_error("Cannot open file");
-    size_t offset_level0 = 0, capacity = 0, count = 0, bytes_per_element = 0, label_offset = 0,
-           data_offset = 0, max_m = 0, max_m0 = 0, m = 0, ef_construction = 0;
-    int max_level = 0;
-    hnswlib::tableint entry_point = 0;
-    double mult = 0;
-    const bool read = read_field(in, offset_level0) && read_field(in, capacity) &&
-                      read_field(in, count) && read_field(in, bytes_per_element) &&
-                      read_field(in, label_offset) && read_field(in, data_offset) &&
-                      read_field(in, max_level) && read_field(in, entry_point) &&
-                      read_field(in, max_m) && read_field(in, max_m0) && read_field(in, m) &&
-                      read_field(in, mult) && read_field(in, ef_construction);
-    const size_t vector_bytes = static_cast<size_t>(dim) * sizeof(float);
-    const size_t allocated = count <= max_elements ? max_elements : capacity;
-    const bool sane =
-        read && offset_level0 == 0 && count <= allocated && max_m0 > 0 && max_m0 <= 65535 &&
-        data_offset == max_m0 * sizeof(hnswlib::tableint) + sizeof(hnswlib::linklistsizeint) &&
-        label_offset == data_offset + vector_bytes &&
-        bytes_per_element == label_offset + sizeof(hnswlib::labeltype) &&
-        // an empty graph has level -1 and no entry point
-        (count == 0 ? max_level == -1 : max_level >= 0 && entry_point < count) &&
-        (allocated == 0 || bytes_per_element <= SIZE_MAX / allocated);
-    if (!sane) throw std::runtime_error("Index seems to be corrupted or unsupported");
-}
-
-// File-system errors carry the name of the operation that failed.
-bool exists_or_throw(const fs::path &p) {
-    std::error_code ec;
-    const bool found = fs::exists(p, ec);
-    if (ec) throw fs::filesystem_error("exists", p, ec);
-    return found;
-}
-
-uintmax_t file_size_or_throw(const fs::path &p) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(p, ec);
-    if (ec) throw fs::filesystem_error("file_size", p, ec);
-    return size;
-}
-
-void remove_or_throw(const fs::path &p) {
-    std::error_code ec;
-    fs::remove(p, ec);
-    if (ec) throw fs::filesystem_error("remove", p, ec);
-}
-
-} // namespace
-
 /*
 ** Loads index_path, or creates an empty index when the file is missing, empty
 ** or unreadable; a bad file is deleted so the next save starts clean. Throws
@@ -149,13 +132,13 @@ void remove_or_throw(const fs::path &p) {
 */
 bool VectorStore::load_or_create_index() {
     const fs::path path(index_path);
-    if (!exists_or_throw(path)) {
+    if (!platform::path_exists(path)) {
         create_index();
         return false;
     }
-    if (file_size_or_throw(path) == 0) {
+    if (platform::file_size(path) == 0) {
         log_stderr("[VectorStore] Index file is 0 bytes, creating new index.\n");
-        remove_or_throw(path);
+        platform::remove_file(path);
         create_index();
         return false;
     }
@@ -172,7 +155,7 @@ bool VectorStore::load_or_create_index() {
                    "\n");
     }
     index.reset();
-    remove_or_throw(path);
+    platform::remove_file(path);
     create_index();
     return false;
 }
@@ -217,10 +200,7 @@ bool VectorStore::open_database() {
 */
 void VectorStore::read_next_label() {
     SqliteStatement max_label(db, "SELECT MAX(label) FROM chunks");
-    if (!max_label.ok())
-        throw std::runtime_error(std::string("cannot read the largest label: ") +
-                                 sqlite3_errmsg(db));
-    if (max_label.step() != SQLITE_ROW)
+    if (!max_label.ok() || max_label.step() != SQLITE_ROW)
         throw std::runtime_error(std::string("cannot read the largest label: ") +
                                  sqlite3_errmsg(db));
     if (max_label.column_is_null(0)) {
@@ -240,18 +220,6 @@ void VectorStore::read_next_label() {
 ** the old file, so a crash or a full disk never leaves a half-written index.
 ** False, with a log line, when any step fails; the old file is then intact.
 */
-namespace {
-
-// A leftover temporary file (or a link someone put there) is ours to replace;
-// a directory is not.
-bool removable(const fs::path &p) {
-    std::error_code ec;
-    const fs::file_status st = fs::symlink_status(p, ec);
-    return !ec && fs::exists(st) && !fs::is_directory(st);
-}
-
-} // namespace
-
 bool VectorStore::write_index_file() {
     const fs::path target(index_path);
     const fs::path temp(index_path + ".tmp");
