@@ -19,11 +19,11 @@ TEST(ApiLifecycle, CreateChecksArgumentsAndAppliesDefaults) {
     TempDir dir;
     const std::string d = dir.str();
     const char *p = d.c_str();
-    EXPECT_EQ(rag_create(nullptr, p, p, p, p, 0, 0), nullptr);
-    EXPECT_EQ(rag_create(p, nullptr, p, p, p, 0, 0), nullptr);
-    EXPECT_EQ(rag_create(p, p, nullptr, p, p, 0, 0), nullptr);
-    EXPECT_EQ(rag_create(p, p, p, nullptr, p, 0, 0), nullptr);
-    EXPECT_EQ(rag_create(p, p, p, p, nullptr, 0, 0), nullptr);
+    for (int missing = 0; missing < 5; ++missing) {
+        const char *a[5] = {p, p, p, p, p};
+        a[missing] = nullptr;
+        EXPECT_EQ(rag_create(a[0], a[1], a[2], a[3], a[4], 0, 0), nullptr) << missing;
+    }
     EXPECT_EQ(rag_create(p, p, p, p, "", 0, 0), nullptr);
     write_file(dir.path() / "file", "x");
     EXPECT_EQ(rag_create(p, p, p, p, dir.str("file/sub").c_str(), 0, 0), nullptr);

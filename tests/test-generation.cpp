@@ -2,8 +2,6 @@
 // model's load/unload cycle and generation loop, driven by the generated
 // scripted models (each replies with a fixed script to any prompt).
 
-#include <fstream>
-
 #include "engine/engine.h"
 #include "engine/stop_strings.h"
 #include "test_support.h"
@@ -53,14 +51,11 @@ std::string generate(std::initializer_list<std::string> pieces) {
     return answer;
 }
 
-TEST(StopStrings, CutsAtAStringSplitAcrossPieces) {
+TEST(StopStrings, FirstListedStringCutsEvenAcrossPieces) {
     EXPECT_EQ(generate({"O prazo", " é 30 dias.", "\nPerg", "unta", ":", " e depois"}), "O prazo é 30 dias.\n");
     EXPECT_EQ(generate({"fim<", "|e", "nd|", ">resto"}), "fim");
     EXPECT_EQ(generate({"DOCUMENTO", ":"}), "");
     EXPECT_EQ(generate({"<|assistant|>", "mais"}), "");
-}
-
-TEST(StopStrings, EarlierListEntryWinsAndMatchingIsExact) {
     // One piece completes "Question:" (6th) and "###" (5th): cut at "###".
     EXPECT_EQ(generate({"A Question", ":###"}), "A Question:");
     // "USUÁRIO:" is 8th; "<|user|>" (3rd) completed later in the same piece wins.
@@ -168,29 +163,6 @@ TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
         EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + missing + "\n");
     }
     EXPECT_TRUE(engine->tokenize("x", true).empty());
-}
-
-long resident_kib() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-    return -1;
-}
-
-TEST_F(Generation, UnloadGivesTheMemoryBack) {
-#ifdef __SANITIZE_ADDRESS__
-    GTEST_SKIP() << "the sanitizer's allocator keeps freed memory";
-#endif
-    auto engine = make_engine(model_path("chat-qwen2"), 8192);
-    CapturedOutput quiet;
-    const long before = resident_kib();
-    engine->run_llm("<|im_start|>user\nOi<|im_end|>\n<|im_start|>assistant\n", true);
-    const long loaded = resident_kib();
-    engine->unload_llm();
-    const long after = resident_kib();
-    EXPECT_GT(loaded - before, 10 * 1024) << "loading should cost memory";
-    EXPECT_LT(after, before + (loaded - before) / 2);
 }
 
 } // namespace
