@@ -48,10 +48,9 @@ RAG_API int rag_remove_document(rag_handle *h, const char *path) {
 RAG_API int rag_is_file_indexed(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     try {
-        const std::filesystem::path p = platform::path_from_utf8(path);
-        if (!platform::path_exists(p)) return 0;
-        const int64_t mtime = platform::last_write_ticks(p);
-        return h->engine->is_file_indexed(path, mtime) ? 1 : 0;
+        const std::optional<int64_t> mtime =
+            platform::last_write_ticks_if_exists(platform::path_from_utf8(path));
+        return mtime && h->engine->is_file_indexed(path, *mtime) ? 1 : 0;
     } catch (...) {
         return 0;
     }

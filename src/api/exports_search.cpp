@@ -1,5 +1,5 @@
-#include <cstring>
 #include <string>
+#include <string_view>
 
 #include "api/buffer_copy.h"
 #include "api/export_guard.h"
@@ -10,12 +10,10 @@ namespace {
 constexpr int kDefaultTopK = 3;
 constexpr int kMaxTopK = 10;
 
-// Copies up to the first NUL, at most size-1 bytes, and NUL-fills the rest.
+// A record field holds the value up to its first NUL, cut to fit, NUL-padded.
 template <size_t N>
 void fill_field(char (&field)[N], const std::string &value) {
-    const size_t n = strnlen(value.c_str(), std::min(value.size(), N - 1));
-    std::memcpy(field, value.data(), n);
-    std::memset(field + n, 0, N - n);
+    copy_cut(std::string_view(value.c_str()), field, static_cast<int>(N));
 }
 
 } // namespace

@@ -113,16 +113,13 @@ private:
         int32_t handed = 0;  // chunks given an id and handed to the store
         int32_t stored = 0;  // of those, chunks the store accepted
     };
-    // Embeds and stores the chunks in order, numbering them from 0.
-    ChunkTally index_chunks(const std::string &path, const std::vector<std::string> &chunks,
-                            bool log_failures);
-    // The sampling loop of run_llm; appends the answer's pieces.
-    void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
-    // index_chunks, then, when anything was stored, records the document and
-    // asks for an index save.
+    // Embeds and stores the chunks in order, numbering them from 0; then, when
+    // anything was stored, records the document and asks for an index save.
     ChunkTally store_chunks(const std::string &path, const std::filesystem::path &fspath,
                             std::optional<int64_t> mtime, const std::vector<std::string> &chunks,
                             bool log_failures);
+    // The sampling loop of run_llm; appends the answer's pieces.
+    void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
     // Records path as indexed when it names an existing file.
     void mark_indexed(const std::string &path, const std::filesystem::path &fspath,
                       std::optional<int64_t> mtime_before);

@@ -27,15 +27,19 @@ private:
     std::recursive_mutex *mutex;
 };
 
-// The modification time of an existing path, or nullopt when it is missing.
-std::optional<int64_t> mtime_if_exists(const fs::path &p) {
-    if (!platform::path_exists(p)) return std::nullopt;
-    return platform::last_write_ticks(p);
-}
-
 } // namespace
 
-Engine::ChunkTally Engine::index_chunks(const std::string &path,
+void Engine::mark_indexed(const std::string &path, const fs::path &fspath,
+                          std::optional<int64_t> mtime_before) {
+    // The time read before the content was read: an edit made while the
+    // document was being embedded must look like a change next time.
+    if (!platform::path_exists(fspath)) return;
+    const int64_t mtime = mtime_before ? *mtime_before : platform::last_write_ticks(fspath);
+    store->mark_file_indexed(path, mtime);
+}
+
+Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path &fspath,
+                                        std::optional<int64_t> mtime,
                                         const std::vector<std::string> &chunks, bool log_failures) {
     ChunkTally tally;
     for (const std::string &piece : chunks) {
@@ -53,22 +57,6 @@ Engine::ChunkTally Engine::index_chunks(const std::string &path,
         ++tally.handed;
         if (store->add(e, chunk) >= 0) ++tally.stored;
     }
-    return tally;
-}
-
-void Engine::mark_indexed(const std::string &path, const fs::path &fspath,
-                          std::optional<int64_t> mtime_before) {
-    // The time read before the content was read: an edit made while the
-    // document was being embedded must look like a change next time.
-    if (!platform::path_exists(fspath)) return;
-    const int64_t mtime = mtime_before ? *mtime_before : platform::last_write_ticks(fspath);
-    store->mark_file_indexed(path, mtime);
-}
-
-Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path &fspath,
-                                        std::optional<int64_t> mtime,
-                                        const std::vector<std::string> &chunks, bool log_failures) {
-    const ChunkTally tally = index_chunks(path, chunks, log_failures);
     // Recorded as indexed with nothing stored, the document would never be retried.
     if (tally.stored == 0) {
         log_stderr("[Engine] No chunk could be stored for: " + path + "\n");
@@ -83,7 +71,7 @@ bool Engine::add_document(const std::string &path) {
     if (!initialized) return false;
     const fs::path fspath = platform::path_from_utf8(path);
 
-    const std::optional<int64_t> mtime = mtime_if_exists(fspath);
+    const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
     if (mtime && store->is_file_indexed(path, *mtime)) return true;
 
     log_stdout("[Engine] Indexing NEW or MODIFIED file: " + path + "\n");
@@ -122,7 +110,7 @@ bool Engine::add_text_document(const std::string &path, const std::string &text)
     if (!initialized) return false;
     const fs::path fspath = platform::path_from_utf8(path);
 
-    const std::optional<int64_t> mtime = mtime_if_exists(fspath);
+    const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
     if (mtime && store->is_file_indexed(path, *mtime)) return true;
 
     remove_document(path);

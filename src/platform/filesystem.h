@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -33,6 +34,8 @@ bool remove_file(const std::filesystem::path &path);
 // Last-write time as signed 100-nanosecond ticks since 1601-01-01 UTC.
 // Throws std::filesystem::filesystem_error ("last_write_time").
 int64_t last_write_ticks(const std::filesystem::path &path);
+// The same for a path that exists; nullopt when it does not.
+std::optional<int64_t> last_write_ticks_if_exists(const std::filesystem::path &path);
 
 // What a reader can expect of an existing path without blocking on it.
 enum class FileAccess {

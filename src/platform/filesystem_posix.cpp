@@ -87,6 +87,11 @@ int64_t last_write_ticks(const fs::path &path) {
            st.st_mtim.tv_nsec / 100;
 }
 
+std::optional<int64_t> last_write_ticks_if_exists(const fs::path &path) {
+    if (!path_exists(path)) return std::nullopt;
+    return last_write_ticks(path);
+}
+
 FileAccess probe_readable_file(const fs::path &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
