@@ -36,7 +36,7 @@ TEST(QuestionPrompt, GoldenText) {
         "PERGUNTA: Quando vence o 'contrato'?\n"
         "<|end|>\n"
         "<|assistant|>\n";
-    EXPECT_EQ(Engine::build_prompt(q, results), expected);
+    EXPECT_EQ(Engine::build_prompt(q, results).str(), expected);
 }
 
 // Appends pieces one by one as the generation loop does; returns the answer.
@@ -90,7 +90,7 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     std::string first;
     {
         CapturedOutput out;
-        first = engine->run_llm(kPrompt, true);
+        first = engine->run_llm(Prompt().fixed(kPrompt), true);
         EXPECT_HAS(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + model_path("chat-phi3") + "\n");
         EXPECT_HAS(out.out(), "[Engine] LLM loaded in RAM (peak ~1 GB estimated)\n");
         EXPECT_EQ(out.out().find("KV Cache hit"), std::string::npos);
@@ -102,7 +102,7 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     {
         CapturedOutput out;
         EXPECT_TRUE(engine->load_llm());  // already loaded: nothing to do
-        EXPECT_EQ(engine->run_llm(kPrompt, true), first);
+        EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), first);
         EXPECT_HAS(out.out(), "[Engine] KV Cache hit! Reusing " + std::to_string(n - 1) + " tokens.\n");
         EXPECT_HAS(out.out(), "[Engine] Processing prompt: 100% (" + std::to_string(n) + "/" +
                                   std::to_string(n) + " tokens)\n");
@@ -110,7 +110,7 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     }
     // At the configured temperature the script still wins; then the model goes, once.
     CapturedOutput out;
-    EXPECT_EQ(engine->run_llm(kPrompt, false), first);
+    EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), false), first);
     engine->unload_llm();
     EXPECT_EQ(engine->detokenize({1, 2, 3}), "");  // does not load
     EXPECT_FALSE(engine->is_llm_loaded());
@@ -126,7 +126,7 @@ TEST_F(Generation, StopsAfter2048Tokens) {
     ASSERT_FALSE(script.empty());
     std::string expected;
     for (int i = 0; i < 2048; ++i) expected += engine->detokenize({script[i % script.size()]});
-    EXPECT_EQ(engine->run_llm(kPrompt, true), expected);
+    EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), expected);
 }
 
 TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
@@ -135,7 +135,7 @@ TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
     for (int i = 0; i < 3000; ++i) prompt += "palavra" + std::to_string(i) + " ";
     prompt += "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
     CapturedOutput out;
-    EXPECT_EQ(engine->run_llm(prompt, true), rendering(*engine, kScript));
+    EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), rendering(*engine, kScript));
     EXPECT_HAS(out.err(), "[Engine] Prompt truncated to 1536 tokens\n");
 
     const std::vector<llama_token> full = engine->tokenize(prompt, true);
@@ -149,8 +149,8 @@ TEST_F(Generation, NothingGeneratedForEosFirstOrNoRoomForThePrompt) {
     auto eos = make_engine(model_path("chat-phi3-eos"));
     auto small = make_engine(model_path("chat-phi3"), 512);  // 512 tokens kept back leave none
     CapturedOutput quiet;
-    EXPECT_EQ(eos->run_llm(kPrompt, true), "");
-    EXPECT_EQ(small->run_llm(kPrompt, true), "[ERROR] Tokenization failed");
+    EXPECT_EQ(eos->run_llm(Prompt().fixed(kPrompt), true), "");
+    EXPECT_EQ(small->run_llm(Prompt().fixed(kPrompt), true), "[ERROR] Tokenization failed");
 }
 
 TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
@@ -158,7 +158,7 @@ TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
     auto engine = make_engine(missing);
     for (int i = 0; i < 2; ++i) {
         CapturedOutput out;
-        EXPECT_EQ(engine->run_llm("x", true), "[ERROR] Failed to load LLM. Check model path: " + missing);
+        EXPECT_EQ(engine->run_llm(Prompt().fixed("x"), true), "[ERROR] Failed to load LLM. Check model path: " + missing);
         EXPECT_HAS(out.err(), "[Engine] LLM load failed: " + missing + "\n");
         EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + missing + "\n");
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/engine_config.h"
+#include "engine/prompt.h"
 #include "engine/search_result.h"
 #include "store/vector_store.h"
 
@@ -83,8 +84,7 @@ public:
     std::vector<SearchResult> search(const std::string &question, int32_t top_k);
     std::string generate(const std::string &question);
     // The question prompt: fixed instructions, the chunks, the question.
-    static std::string build_prompt(const std::string &question,
-                                    const std::vector<SearchResult> &results);
+    static Prompt build_prompt(const std::string &question, const std::vector<SearchResult> &results);
 
     // ---- generation model (engine_generation.cpp) ----
 
@@ -93,7 +93,8 @@ public:
     bool is_llm_loaded() const { return llm_loaded; }
     std::vector<llama_token> tokenize(const std::string &text, bool add_special);
     std::string detokenize(const std::vector<llama_token> &tokens);
-    std::string run_llm(const std::string &prompt, bool keep_loaded);
+    // Generates the answer to a finished prompt; "[ERROR] ..." texts on failure.
+    std::string run_llm(const Prompt &prompt, bool keep_loaded);
     // Tokens of the last prompt whose decoding completed (what the memory holds).
     const std::vector<llama_token> &prompt_cache() const { return cached_prompt_tokens; }
 

@@ -124,11 +124,11 @@ std::string Engine::detokenize(const std::vector<llama_token> &tokens) {
     return text;
 }
 
-std::string Engine::run_llm(const std::string &prompt, bool keep_loaded) {
+std::string Engine::run_llm(const Prompt &prompt, bool keep_loaded) {
     if (!llm_model && !load_llm())
         return "[ERROR] Failed to load LLM. Check model path: " + config.llm_model_path;
 
-    std::vector<llama_token> tokens = tokenize(prompt, true);
+    std::vector<llama_token> tokens = tokenize(prompt.str(), true);
     const int32_t cap = config.n_ctx - kPromptReserveTokens;
     if (!tokens.empty() && cap >= 0 && static_cast<int64_t>(tokens.size()) > cap) {
         cap_prompt(tokens, cap);

@@ -1,8 +1,5 @@
 #include "engine/engine.h"
 
-#include <locale>
-#include <sstream>
-
 #include "common/log.h"
 #include "engine/prompts.h"
 
@@ -33,14 +30,15 @@ std::string Engine::generate(const std::string &question) {
     return run_llm(build_prompt(question, results), true);
 }
 
-std::string Engine::build_prompt(const std::string &question, const std::vector<SearchResult> &results) {
-    std::ostringstream prompt;
-    prompt.imbue(std::locale::classic());  // plain digits in "Arquivo 1000"
-    prompt << prompts::kQuestionSystem << question << prompts::kQuestionRuleFound << question
-           << prompts::kQuestionRulesRest;
+Prompt Engine::build_prompt(const std::string &question, const std::vector<SearchResult> &results) {
+    Prompt prompt;
+    prompt.fixed(prompts::kQuestionSystem).text(question).fixed(prompts::kQuestionRuleFound).text(question)
+        .fixed(prompts::kQuestionRulesRest);
     int i = 1;
-    for (const SearchResult &r : results)
-        prompt << "--- Arquivo " << i++ << ": " << r.file_path << " ---\n" << r.text << "\n\n";
-    prompt << prompts::kQuestionQuestionHead << question << prompts::kQuestionTail;
-    return prompt.str();
+    for (const SearchResult &r : results) {
+        prompt.fixed("--- Arquivo " + std::to_string(i++) + ": ").text(r.file_path).fixed(" ---\n")
+            .text(r.text).fixed("\n\n");
+    }
+    prompt.fixed(prompts::kQuestionQuestionHead).text(question).fixed(prompts::kQuestionTail);
+    return prompt;
 }
