@@ -88,4 +88,31 @@ TEST(ApiLifecycle, StoreFailureShutsTheEngineDown) {
     EXPECT_FALSE(h->engine->is_initialized());
 }
 
+TEST(ApiLifecycle, TheIndexDirectoryIsCreatedOrInitFails) {
+    TempDir dir;
+    const std::string index = dir.str("new/nested/index.bin");
+    auto open = [&](const std::string &index_path) {
+        return HandlePtr(rag_create("llm.gguf", embed_model().c_str(), index_path.c_str(), dir.str().c_str(),
+                                    dir.str("data").c_str(), 0, 2));
+    };
+    {
+        HandlePtr h = open(index);
+        CapturedOutput quiet;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK);
+        EXPECT_EQ(rag_add_text_document(h.get(), "nota.txt", "o contrato vence em março"), RAG_OK);
+    }
+    {
+        HandlePtr h = open(index);
+        CapturedOutput out;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK);
+        EXPECT_HAS(out.out(), "[Engine] Vector store ready. 1 vectors indexed.\n");
+    }
+    write_file(dir.path() / "file", "x");
+    HandlePtr blocked = open(dir.str("file/index.bin"));
+    CapturedOutput out;
+    EXPECT_EQ(rag_init(blocked.get()), RAG_ERR_INIT_FAILED);
+    EXPECT_HAS(out.err(), "[Engine] Failed to create index directory: " + dir.str("file"));
+    EXPECT_STREQ(rag_last_error(blocked.get()), "Engine initialization failed. Check model paths.");
+}
+
 } // namespace

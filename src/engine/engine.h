@@ -106,6 +106,8 @@ public:
 
 private:
     bool init_steps();
+    // Creates the index file's missing parent directories; false (logged) when it cannot.
+    bool create_index_directory();
     // A GGUF model memory-mapped, with no layer on a graphics device; null on failure.
     static llama_model *load_model_on_cpu(const std::string &path);
     // Frees the context, then its model, and clears both handles.

@@ -73,8 +73,11 @@ std::optional<std::string> Engine::read_file_text(const std::string &path) {
         case ReadOutcome::failed:
             break;
         }
-        if (attempt >= max_attempts) {
-            log_stderr("[Engine] Giving up on unreadable file: " + path + "\n");
+        // Only a lock or a rewrite in progress can pass; waiting on anything
+        // else would hold the host for a minute and fail anyway.
+        if (attempt >= max_attempts || !platform::is_transient_read_error(error_number)) {
+            log_stderr("[Engine] Giving up on unreadable file: " + path + " (Error: " +
+                       std::strerror(error_number) + ")\n");
             return std::nullopt;
         }
         log_stderr("[Engine] File locked or unreadable: " + path + ". Retrying in 3s... (Error: " +

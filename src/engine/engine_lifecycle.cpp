@@ -46,10 +46,7 @@ void Engine::free_model(llama_context *&ctx, llama_model *&model) {
 }
 
 Engine::Engine(const EngineConfig &cfg) : config(cfg) {
-    const std::filesystem::path dir = platform::path_from_narrow(config.data_dir);
-    std::error_code ec;
-    std::filesystem::create_directories(dir, ec);
-    if (ec) throw std::filesystem::filesystem_error("create_directories", dir, ec);
+    platform::create_directories(platform::path_from_narrow(config.data_dir));
 }
 
 Engine::~Engine() {
@@ -99,6 +96,12 @@ bool Engine::init_steps() {
     }
     log_stdout("[Engine] Embedding model loaded: " + config.embedding_model_path + "\n");
 
+    // Without its directory no save could ever succeed, and every vector
+    // would be lost at the next start.
+    if (!create_index_directory()) {
+        shutdown();
+        return false;
+    }
     store = std::make_unique<VectorStore>(config.index_path, config.data_dir + "/metadata.db",
                                           config.embedding_dim, kInitialIndexCapacity, config.hnsw_m,
                                           config.hnsw_ef_construction, config.hnsw_ef_construction);
@@ -114,6 +117,19 @@ bool Engine::init_steps() {
     initialized = true;
     log_stdout("[Engine] Initialization complete. (Flutter-driven indexing)\n");
     return true;
+}
+
+bool Engine::create_index_directory() {
+    const std::filesystem::path dir = platform::path_from_narrow(config.index_path).parent_path();
+    if (dir.empty()) return true;
+    try {
+        platform::create_directories(dir);
+        return true;
+    } catch (const std::filesystem::filesystem_error &e) {
+        log_stderr("[Engine] Failed to create index directory: " + dir.string() + " (" +
+                   e.code().message() + ")\n");
+        return false;
+    }
 }
 
 void Engine::shutdown() {

@@ -45,6 +45,15 @@ enum class FileAccess {
 };
 FileAccess probe_readable_file(const std::filesystem::path &path);
 
+// Creates dir and its missing parents; an existing directory is no failure.
+// Throws std::filesystem::filesystem_error ("create_directories").
+void create_directories(const std::filesystem::path &dir);
+
+// Whether a failed open or read of a readable file may pass if retried: another
+// process holding a lock or a share-deny, an interrupted call, a short read of a
+// file being rewritten (error_number 0). Anything else will fail again.
+bool is_transient_read_error(int error_number);
+
 // Flushes a written file's data to stable storage. False on failure.
 bool sync_file(const std::filesystem::path &path);
 

@@ -101,6 +101,28 @@ FileAccess probe_readable_file(const fs::path &path) {
     return FileAccess::readable;
 }
 
+void create_directories(const fs::path &dir) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (ec) throw fs::filesystem_error("create_directories", dir, ec);
+}
+
+bool is_transient_read_error(int error_number) {
+    switch (error_number) {
+    case 0:
+    case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+    case EWOULDBLOCK:
+#endif
+    case EBUSY:
+    case EINTR:
+    case ETXTBSY:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool sync_file(const fs::path &path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
