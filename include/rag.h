@@ -14,8 +14,11 @@
  *    clears the message.
  *  - Text results are copied into a caller buffer of buf_size bytes and are
  *    always NUL-terminated when the call writes the buffer.
- *  - Calls on one handle must not overlap in time, except that the indexing
- *    progress/status queries may run while another thread indexes.
+ *  - Threads: indexing, removing, searching, listing and reading documents
+ *    may run on several threads at once on one handle (calls on the same
+ *    document run one after the other). The answering calls run one at a time
+ *    per handle. No call may overlap rag_destroy. When calls fail on several
+ *    threads at once, rag_last_error holds one of their messages.
  */
 #ifndef RAG_H
 #define RAG_H

@@ -16,6 +16,7 @@ void copy_to_error_buffer(rag_handle *h, const char *data, size_t size) noexcept
 } // namespace
 
 void set_last_error(rag_handle *h, const std::string &message) noexcept {
+    std::lock_guard<std::mutex> lock(h->last_error_mutex);
     copy_to_error_buffer(h, message.data(), message.size());
     try {
         if (&message != &h->last_error) h->last_error = message;
@@ -25,6 +26,7 @@ void set_last_error(rag_handle *h, const std::string &message) noexcept {
 }
 
 void set_last_error(rag_handle *h, const char *message) noexcept {
+    std::lock_guard<std::mutex> lock(h->last_error_mutex);
     copy_to_error_buffer(h, message, std::strlen(message));
     try {
         h->last_error = message;

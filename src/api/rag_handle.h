@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "engine/engine.h"
@@ -9,6 +10,7 @@
 // What the host's opaque pointer refers to.
 struct rag_handle {
     std::unique_ptr<Engine> engine;  // always set for a handle rag_create returned
+    std::mutex last_error_mutex;  // indexing and search calls may fail on several threads
     std::string last_error;
     char last_error_buf[1024] = {0};
 };

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/document_locks.h"
 #include "engine/engine_config.h"
 #include "engine/prompt.h"
 #include "engine/search_result.h"
@@ -123,6 +124,8 @@ private:
                             bool log_failures);
     // The sampling loop of run_llm; appends the answer's pieces.
     void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
+    // Removes the document's chunks; the caller holds its document lock.
+    void remove_stored_document(const std::string &path);
     // Records path as indexed when it names an existing file.
     void mark_indexed(const std::string &path, const std::filesystem::path &fspath,
                       std::optional<int64_t> mtime_before);
@@ -136,6 +139,7 @@ private:
     llama_context *embed_ctx = nullptr;
     llama_model *llm_model = nullptr;
     llama_context *llm_ctx = nullptr;
+    DocumentLocks document_locks;
     std::recursive_mutex progress_mutex;
     std::recursive_mutex embed_mutex;
     std::string current_file;

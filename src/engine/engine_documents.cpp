@@ -70,6 +70,7 @@ Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path 
 bool Engine::add_document(const std::string &path) {
     if (!initialized) return false;
     const fs::path fspath = platform::path_from_utf8(path);
+    const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
     const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
     if (mtime && store->is_file_indexed(path, *mtime)) return true;
@@ -101,7 +102,7 @@ bool Engine::add_document(const std::string &path) {
         return false;
     }
 
-    remove_document(path);
+    remove_stored_document(path);
     log_stdout("[Engine] " + std::to_string(chunks.size()) + " chunks from " + path + "\n");
     return store_chunks(path, fspath, mtime, chunks, true).stored > 0;
 }
@@ -109,11 +110,12 @@ bool Engine::add_document(const std::string &path) {
 bool Engine::add_text_document(const std::string &path, const std::string &text) {
     if (!initialized) return false;
     const fs::path fspath = platform::path_from_utf8(path);
+    const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
     const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
     if (mtime && store->is_file_indexed(path, *mtime)) return true;
 
-    remove_document(path);
+    remove_stored_document(path);
     const std::vector<std::string> chunks = chunk_text(text);
     if (chunks.empty()) {
         mark_indexed(path, fspath, mtime);
@@ -128,6 +130,11 @@ bool Engine::add_text_document(const std::string &path, const std::string &text)
 
 void Engine::remove_document(const std::string &path) {
     if (!initialized) return;
+    const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
+    remove_stored_document(path);
+}
+
+void Engine::remove_stored_document(const std::string &path) {
     log_stdout("[Engine] Removing document: " + path + "\n");
     // Indexing on top of chunks that could not be removed would duplicate them.
     if (!store->remove_document(path))

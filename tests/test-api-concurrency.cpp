@@ -1,0 +1,84 @@
+// Several host threads on one handle, as the header's concurrency contract
+// allows them.
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "rag.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace test_support;
+
+// Words enough for three chunks.
+std::string long_text(const std::string &topic) {
+    std::string text;
+    for (int i = 0; i < 600; ++i) text += topic + std::to_string(i % 50) + " ";
+    return text;
+}
+
+// Runs every task on its own thread, released together.
+void run_together(const std::vector<std::function<void()>> &tasks) {
+    std::atomic<int> ready{0};
+    std::vector<std::thread> threads;
+    for (const auto &task : tasks) {
+        threads.emplace_back([&, task] {
+            ++ready;
+            while (ready.load() < static_cast<int>(tasks.size())) std::this_thread::yield();
+            task();
+        });
+    }
+    for (std::thread &t : threads) t.join();
+}
+
+TEST(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
+    TempDir dir;
+    HandlePtr h = open_handle(dir, "none.gguf");
+    CapturedOutput quiet;
+    for (int round = 0; round < 6; ++round) {
+        const std::string path = dir.str("doc" + std::to_string(round) + ".txt");
+        write_file(path, long_text("contrato"));
+        int codes[2] = {-1, -1};
+        run_together({[&] { codes[0] = rag_add_document(h.get(), path.c_str()); },
+                      [&] { codes[1] = rag_add_text_document(h.get(), path.c_str(), long_text("aluguel").c_str()); }});
+        EXPECT_EQ(codes[0], RAG_OK);
+        EXPECT_EQ(codes[1], RAG_OK);
+        EXPECT_EQ(sql(dir.str("data/metadata.db"),
+                      "SELECT count(*) FROM chunks WHERE file_path = '" + normalize_path(path) + "'"),
+                  3)
+            << "round " << round;
+    }
+}
+
+// Indexing, searching, listing and reading on several threads at once.
+TEST(ApiConcurrency, IndexingSearchingAndReadingOverlap) {
+    TempDir dir;
+    HandlePtr h = open_handle(dir, "none.gguf");
+    CapturedOutput quiet;
+    std::vector<std::function<void()>> tasks;
+    for (int t = 0; t < 3; ++t) {
+        tasks.push_back([&, t] {
+            for (int i = 0; i < 4; ++i) {
+                const std::string path = dir.str("t" + std::to_string(t) + "-" + std::to_string(i) + ".txt");
+                EXPECT_EQ(rag_add_text_document(h.get(), path.c_str(), long_text("prazo").c_str()), RAG_OK);
+            }
+        });
+    }
+    tasks.push_back([&] {
+        rag_search_result results[3];
+        std::vector<char> buf(1 << 16);
+        for (int i = 0; i < 20; ++i) {
+            EXPECT_GE(rag_search(h.get(), "prazo7", 3, results), 0);
+            EXPECT_EQ(rag_get_indexed_files(h.get(), buf.data(), static_cast<int>(buf.size())), RAG_OK);
+            rag_get_document_text(h.get(), dir.str("t0-0.txt").c_str(), buf.data(), static_cast<int>(buf.size()));
+        }
+    });
+    run_together(tasks);
+    EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT count(*) FROM chunks"), 36);
+    rag_search_result results[3];
+    EXPECT_EQ(rag_search(h.get(), "prazo7", 3, results), 3);
+}
+
+} // namespace
