@@ -48,18 +48,6 @@ TEST_F(WindowAnswer, EveryWindowRunsWhenNoneAnswers) {
     }
 }
 
-TEST_F(WindowAnswer, FirstAnswerEndsTheScan) {
-    auto engine = open(model_path("chat-qwen2-keywords"));
-    CapturedOutput out;
-    EXPECT_EQ(engine->generate_with_context("Quando?", "O contrato vence em março."), "Palavras-chave: contrato aluguel");
-    EXPECT_EQ(generations(out.out()), 1);
-    EXPECT_FALSE(engine->is_llm_loaded());
-
-    // An empty text asks the model nothing, and the tokenizer's load stays.
-    EXPECT_EQ(engine->generate_with_context("Quando?", ""), prompts::kWindowNotFound);
-    EXPECT_TRUE(engine->is_llm_loaded());
-}
-
 TEST_F(WindowAnswer, ModelThatCannotLoadIsReportedNotTakenForNoAnswer) {
     const std::string missing = dir.str("missing.gguf");
     auto engine = open(missing);
