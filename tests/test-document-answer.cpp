@@ -49,12 +49,6 @@ TEST(DocumentRanking, PacksTheBestTenWithinTheBudgetInDocumentOrder) {
     EXPECT_EQ(ctx.selected, 2u);
     EXPECT_FALSE(ctx.limit_reached);
     EXPECT_EQ(ctx.text[13], 'a');
-
-    const std::vector<Chunk> huge = chunks_of_piece_sizes({3000, 20});
-    ctx = pack_document_context({{&huge[0], 2.0f}, {&huge[1], 1.0f}});
-    EXPECT_EQ(ctx.text, ("[Página 1]: " + huge[0].text).substr(0, 2500));
-    EXPECT_EQ(ctx.selected, 1u);
-    EXPECT_TRUE(ctx.limit_reached);
 }
 
 class DocumentAnswer : public ::testing::Test {
