@@ -1,7 +1,8 @@
 /*
  * demo - the main job of the library, through its C API only:
  * create a handle, initialise it, index the sample documents, list them,
- * search, and answer a question.
+ * search, answer a question, answer it from one document, answer within a
+ * chat, and rewrite a chat question into search keywords.
  *
  *   demo --llm CHAT.gguf --embed EMBED.gguf --data DIR [--docs DIR] [question]
  */
@@ -65,6 +66,20 @@ int main(int argc, char **argv) {
     int rc = rag_generate(h, question, buf, (int)sizeof buf);
     printf("\nquestion: %s\nanswer (%d): %s\n", question, rc, buf);
 
+    char doc[1024];
+    snprintf(doc, sizeof doc, "%s/%s", docs, kSampleDocs[0]);
+    int rc_doc = rag_generate_with_context(h, question, doc, NULL, buf, (int)sizeof buf);
+    printf("\nfrom %s only (%d): %s\n", kSampleDocs[0], rc_doc, buf);
+
+    const char *history = "Usuário: Qual é o valor do aluguel?\nAssistente: 2.300 reais por mês.\n";
+    const char *follow_up = "E quando ele vence?";
+    int rc_chat = rag_generate_chat_with_context(h, history, follow_up, "O contrato vence em março de 2031.",
+                                                 buf, (int)sizeof buf);
+    printf("\nchat: %s\nanswer (%d): %s\n", follow_up, rc_chat, buf);
+
+    int rc_rewrite = rag_rewrite_query(h, history, follow_up, buf, (int)sizeof buf);
+    printf("\nsearch keywords (%d): %s\n", rc_rewrite, buf);
+
     rag_destroy(h);
-    return rc == RAG_OK ? 0 : 1;
+    return rc == RAG_OK && rc_doc == RAG_OK && rc_chat == RAG_OK && rc_rewrite == RAG_OK ? 0 : 1;
 }

@@ -141,6 +141,27 @@ RAG_API int rag_search(rag_handle *h, const char *query, int top_k, rag_search_r
  * is cut, ended with "..." and reported as RAG_ERR_BUFFER_TOO_SMALL. */
 RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf_size);
 
+/* Answers question from one source: the stored chunks of file_path when it is
+ * non-empty and names an existing file or directory (a path with no stored
+ * chunks gets a fixed answer); otherwise context_text (even "") as raw text,
+ * read window by window. RAG_ERR_INVALID_ARGUMENT when file_path is NULL or
+ * empty and context_text is NULL. Answers and truncation as rag_generate. */
+RAG_API int rag_generate_with_context(rag_handle *h, const char *question, const char *file_path,
+                                      const char *context_text, char *buf, int buf_size);
+
+/* Answers question within a chat, from the earlier conversation and the
+ * supporting documents the host passes (either may be NULL, meaning "").
+ * Answers and truncation as rag_generate. */
+RAG_API int rag_generate_chat_with_context(rag_handle *h, const char *history, const char *question,
+                                           const char *documents, char *buf, int buf_size);
+
+/* Turns a chat question, read against history (may be NULL), into search
+ * keywords. A result that does not fit is cut without "..." and reported as
+ * RAG_ERR_BUFFER_TOO_SMALL. On RAG_ERR_GENERATION_FAILED buf holds the
+ * question, cut to fit. */
+RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *question, char *buf,
+                              int buf_size);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,8 +1,10 @@
-// rag_search and rag_generate on indexed documents, with the generated models.
+// rag_search, rag_generate and the context, chat and rewrite exports, with the
+// generated models.
 
 #include <cstring>
 
 #include "api/rag_handle.h"
+#include "engine/prompts.h"
 #include "rag.h"
 #include "test_support.h"
 
@@ -85,6 +87,68 @@ TEST_F(ApiAnswering, AnswersFromRetrievedChunks) {
     std::vector<char> small(answer.size());
     EXPECT_EQ(rag_generate(h.get(), question, small.data(), (int)small.size()), RAG_ERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(std::string(small.data()), answer.substr(0, small.size() - 4) + "...");
+}
+
+// The scripted model answers "Palavras-chave: contrato aluguel" to everything.
+class ApiModes : public ::testing::Test {
+protected:
+    TempDir dir;
+    HandlePtr h = open_handle(dir, model_path("chat-qwen2-keywords"));
+    char buf[64];
+
+    int with_context(const char *file_path, const char *context_text, int size = 64) {
+        CapturedOutput quiet;
+        return rag_generate_with_context(h.get(), "Quando?", file_path, context_text, buf, size);
+    }
+    int chat(int size) {
+        CapturedOutput quiet;
+        return rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, size);
+    }
+    int rewrite(int size) {
+        CapturedOutput quiet;
+        return rag_rewrite_query(h.get(), nullptr, "Quando?", buf, size);
+    }
+};
+
+TEST_F(ApiModes, ArgumentsThenInitialisationThenSource) {
+    HandlePtr idle = open_handle(dir, model_path("chat-qwen2-keywords"), false);
+    std::memset(buf, 'x', sizeof buf);
+    EXPECT_EQ(rag_generate_with_context(idle.get(), nullptr, "a", "b", buf, 64), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 0), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", nullptr, 64), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_STREQ(rag_last_error(idle.get()), "");
+    EXPECT_EQ(rag_generate_with_context(idle.get(), "q", nullptr, nullptr, buf, 64), RAG_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 64), RAG_ERR_NOT_INITIALIZED);
+    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", buf, 64), RAG_ERR_NOT_INITIALIZED);
+    EXPECT_STREQ(rag_last_error(idle.get()), "Engine not initialized.");
+    EXPECT_EQ(buf[0], 'x');
+
+    EXPECT_EQ(with_context("", nullptr), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(buf[0], 'x');
+    EXPECT_STREQ(rag_last_error(h.get()), "");
+    EXPECT_EQ(with_context(dir.str().c_str(), "O contrato vence em março."), RAG_OK);  // the path wins
+    EXPECT_STREQ(buf, prompts::kDocumentNotIndexed);
+    EXPECT_EQ(with_context("", ""), RAG_OK);  // empty raw text: no window, the tokenizer's load stays
+    EXPECT_STREQ(buf, prompts::kWindowNotFound);
+    EXPECT_TRUE(h->engine->is_llm_loaded());
+    EXPECT_EQ(with_context(nullptr, "O contrato vence em março."), RAG_OK);
+    EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
+    EXPECT_FALSE(h->engine->is_llm_loaded());  // a window scan ends by unloading
+}
+
+TEST_F(ApiModes, AnswersFitUpToOneByteUnderTheBuffer) {
+    EXPECT_EQ(chat(33), RAG_OK);
+    EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
+    EXPECT_EQ(chat(32), RAG_ERR_BUFFER_TOO_SMALL);
+    EXPECT_STREQ(buf, "Palavras-chave: contrato alu...");
+
+    EXPECT_EQ(rewrite(18), RAG_OK);
+    EXPECT_STREQ(buf, " contrato aluguel");
+    EXPECT_EQ(rewrite(17), RAG_ERR_BUFFER_TOO_SMALL);
+    EXPECT_STREQ(buf, " contrato alugue");
+    EXPECT_STREQ(rag_last_error(h.get()), "Response truncated \xE2\x80\x94 increase buf_size");
+    EXPECT_EQ(rewrite(1), RAG_ERR_BUFFER_TOO_SMALL);
+    EXPECT_STREQ(buf, "");
 }
 
 } // namespace

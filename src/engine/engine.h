@@ -87,6 +87,22 @@ public:
     // The question prompt: fixed instructions, the chunks, the question.
     static Prompt build_prompt(const std::string &question, const std::vector<SearchResult> &results);
 
+    // ---- answering modes (engine_document_answer.cpp, engine_window_answer.cpp, engine_chat.cpp) ----
+
+    // Answers from the stored chunks of the document source names when it
+    // names any existing file-system object, else over source as raw text.
+    std::string generate_with_context(const std::string &question, const std::string &source);
+    // Answers within a chat from host-supplied history and documents.
+    std::string generate_chat_with_context(const std::string &history, const std::string &question,
+                                           const std::string &documents);
+    // Search keywords for a chat question; the question itself when the model gives none.
+    std::string rewrite_query(const std::string &history, const std::string &question);
+    static Prompt build_document_prompt(const std::string &context, const std::string &question);
+    static Prompt build_window_prompt(const std::string &window_text, const std::string &question);
+    static Prompt build_chat_prompt(const std::string &history, const std::string &question,
+                                    const std::string &documents);
+    static Prompt build_rewrite_prompt(const std::string &history, const std::string &question);
+
     // ---- generation model (engine_generation.cpp) ----
 
     bool load_llm();
@@ -109,6 +125,9 @@ private:
     bool init_steps();
     // Creates the index file's missing parent directories; false (logged) when it cannot.
     bool create_index_directory();
+    // The two sources of generate_with_context: one indexed document, or raw text in windows.
+    std::string answer_from_document(const std::string &question, const std::string &path);
+    std::string answer_over_text(const std::string &question, const std::string &text);
     // A GGUF model memory-mapped, with no layer on a graphics device; null on failure.
     static llama_model *load_model_on_cpu(const std::string &path);
     // Frees the context, then its model, and clears both handles.

@@ -8,6 +8,8 @@
 //   chat-qwen2.gguf      qwen2 on the ChatML vocabulary, replies kAnswerScript then EOS
 //   chat-phi3-loop.gguf  repeats kLoopScript without end
 //   chat-phi3-eos.gguf   replies EOS at once
+//   chat-qwen2-notfound.gguf  replies kNotFoundScript, the refusal of the raw-text mode
+//   chat-qwen2-keywords.gguf  replies kKeywordsScript, a query rewrite
 //
 // The answer is "Resposta: o contrato vence em março de 2031." rather than 2025: both
 // tokenizers split numbers into digits and a repeated "2" cannot be scripted.
@@ -21,6 +23,8 @@ namespace model_gen {
 
 extern const char *const kAnswerScript;
 extern const char *const kLoopScript;
+extern const char *const kNotFoundScript;
+extern const char *const kKeywordsScript;
 
 // Each returns true when it wrote the file, false when the file already held these bytes.
 // Errors throw std::runtime_error with a message for the user.

@@ -6,6 +6,8 @@ namespace model_gen {
 
 const char *const kAnswerScript = "Resposta: o contrato vence em março de 2031.";
 const char *const kLoopScript = "lorem ipsum dolor sit amet";
+const char *const kNotFoundScript = "Não encontrei essa informação no documento";
+const char *const kKeywordsScript = "Palavras-chave: contrato aluguel";
 
 void make_standard_set(const std::string &vocab_dir, const std::string &out_dir, std::ostream &log) {
     namespace fs = std::filesystem;
@@ -25,6 +27,8 @@ void make_standard_set(const std::string &vocab_dir, const std::string &out_dir,
         {"qwen2", qwen2, (out / "chat-qwen2.gguf").string(), kAnswerScript, false},
         {"llama", phi3, (out / "chat-phi3-loop.gguf").string(), kLoopScript, true},
         {"llama", phi3, (out / "chat-phi3-eos.gguf").string(), "", false},
+        {"qwen2", qwen2, (out / "chat-qwen2-notfound.gguf").string(), kNotFoundScript, false},
+        {"qwen2", qwen2, (out / "chat-qwen2-keywords.gguf").string(), kKeywordsScript, false},
     };
     for (const ChatModelRecipe &recipe : chats) report(recipe.out_path, make_chat_model(recipe));
 }
