@@ -8,6 +8,8 @@
 //   chat-qwen2.gguf      qwen2 on the ChatML vocabulary, replies kAnswerScript then EOS
 //   chat-phi3-loop.gguf  repeats kLoopScript without end
 //   chat-phi3-eos.gguf   replies EOS at once
+//   chat-phi3-end.gguf   replies kAnswerScript then "<|end|>", then starts over
+//   chat-qwen2-imend.gguf replies kAnswerScript then "<|im_end|>", then starts over
 //
 // The answer is "Resposta: o contrato vence em março de 2031." rather than 2025: both
 // tokenizers split numbers into digits and a repeated "2" cannot be scripted.
@@ -32,6 +34,9 @@ struct ChatModelRecipe {
     std::string out_path;
     std::string script;
     bool loop = false; // after the last script token, start over instead of EOS
+    // A control token (e.g. "<|end|>") that follows the script instead of EOS;
+    // should generation go on past it, the script starts over.
+    std::string end_token = "";
 };
 bool make_chat_model(const ChatModelRecipe &recipe);
 
