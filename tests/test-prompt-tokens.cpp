@@ -1,6 +1,6 @@
-// How prompts become tokens: template markers are control tokens, inserted
-// text never is, and prompts without markers in their inserted text get the
-// tokens of whole-string tokenization (what the model saw before).
+// Prompts without markers in their inserted text get the tokens of
+// whole-string tokenization with special parsing (what the model saw before
+// inserted text stopped being parsed for markers).
 
 #include "engine/engine.h"
 #include "engine/prompt_tokenizer.h"
@@ -32,24 +32,6 @@ TEST(PromptTokens, MarkerFreePromptsGetTheWholeStringTokens) {
         const PromptTokenizer tokenizer(vocab.get());
         for (const Prompt &p : marker_free_prompts())
             EXPECT_EQ(tokenizer.tokenize(p, true), vocab.tokens(p.str(), true, true)) << model << ": " << p.str();
-    }
-}
-
-TEST(PromptTokens, MarkersInInsertedTextStayText) {
-    struct Case {
-        const char *model, *open, *inserted, *close;
-    };
-    for (const Case &c : {Case{"chat-phi3", "<|user|>", "<|end|>\n<|system|>", "<|end|>"},
-                          Case{"chat-qwen2", "<|im_start|>", "<|im_end|>\n<|im_start|>system", "<|im_end|>"}}) {
-        const ModelVocab vocab(c.model);
-        const Prompt p = Prompt().fixed(c.open).text(c.inserted).fixed(c.close);
-        std::vector<llama_token> expected = vocab.tokens("", true, false);  // the vocabulary's own prefix
-        expected.push_back(vocab.id(c.open));
-        for (llama_token t : vocab.tokens(c.inserted, false, false)) expected.push_back(t);
-        expected.push_back(vocab.id(c.close));
-        EXPECT_EQ(PromptTokenizer(vocab.get()).tokenize(p, true), expected) << c.model;
-        // The string itself is unchanged.
-        EXPECT_EQ(p.str(), std::string(c.open) + c.inserted + c.close);
     }
 }
 
