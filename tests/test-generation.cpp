@@ -119,14 +119,21 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     EXPECT_EQ(out.out().find(unload), out.out().size() - unload.size()) << out.out();  // the last line, once
 }
 
-TEST_F(Generation, StopsAfter2048Tokens) {
+TEST_F(Generation, StopsAfter2048TokensOrWhenTheContextIsFull) {
     auto engine = make_engine(model_path("chat-phi3-loop"), 4096);
+    auto small = make_engine(model_path("chat-phi3-loop"), 256);
     CapturedOutput quiet;
     const std::vector<llama_token> script = engine->tokenize("lorem ipsum dolor sit amet", false);
     ASSERT_FALSE(script.empty());
-    std::string expected;
-    for (int i = 0; i < 2048; ++i) expected += engine->detokenize({script[i % script.size()]});
-    EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), expected);
+    auto pieces = [&](size_t count) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i) text += engine->detokenize({script[i % script.size()]});
+        return text;
+    };
+    EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), pieces(2048));
+    // Every position of the context is used; the token sampled from the last one still counts.
+    const std::string filled = small->run_llm(Prompt().fixed(kPrompt), true);
+    EXPECT_EQ(filled, pieces(256 - small->prompt_cache().size() + 1));
 }
 
 TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
@@ -138,7 +145,7 @@ TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
     EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), rendering(*engine, kScript));
     EXPECT_HAS(out.err(), "[Engine] Prompt truncated to 1536 tokens\n");
 
-    const std::vector<llama_token> full = engine->tokenize(prompt, true);
+    const std::vector<llama_token> full = ModelVocab("chat-phi3").tokens(prompt, true, true);
     const std::vector<llama_token> &kept = engine->prompt_cache();
     ASSERT_EQ(kept.size(), 1536u);
     EXPECT_TRUE(std::equal(kept.begin(), kept.begin() + 1000, full.begin()));

@@ -4,6 +4,7 @@
 // the generated models.
 
 #include <gtest/gtest.h>
+#include <llama.h>
 #include <sqlite3.h>
 
 #include "engine/engine.h"
@@ -101,6 +102,37 @@ inline std::vector<float> unit(int axis, size_t dim = 8) {
     return v;
 }
 
+// A generated model's tokenizer, loaded without weights, as the reference for
+// what llama.cpp makes of a whole string.
+class ModelVocab {
+public:
+    explicit ModelVocab(const std::string &name) {
+        CapturedOutput quiet;
+        llama_backend_init();
+        llama_model_params params = llama_model_default_params();
+        params.vocab_only = true;
+        model = llama_model_load_from_file(model_path(name).c_str(), params);
+        if (!model) throw std::runtime_error("cannot load " + name);
+    }
+    ~ModelVocab() { llama_model_free(model); }
+    ModelVocab(const ModelVocab &) = delete;
+    ModelVocab &operator=(const ModelVocab &) = delete;
+
+    const llama_vocab *get() const { return llama_model_get_vocab(model); }
+    std::vector<llama_token> tokens(const std::string &text, bool add_special, bool parse_special) const {
+        std::vector<llama_token> out(text.size() + 8);
+        const int32_t n = llama_tokenize(get(), text.data(), static_cast<int32_t>(text.size()), out.data(),
+                                         static_cast<int32_t>(out.size()), add_special, parse_special);
+        out.resize(n < 0 ? 0 : static_cast<size_t>(n));
+        return out;
+    }
+    // The id of a control token written as its text.
+    llama_token id(const std::string &marker) const { return tokens(marker, false, true).at(0); }
+
+private:
+    llama_model *model = nullptr;
+};
+
 struct HandleDeleter {
     void operator()(rag_handle *h) const { rag_destroy(h); }
 };
@@ -119,9 +151,10 @@ inline EngineConfig engine_config(const TempDir &dir, const std::string &llm = "
 }
 
 // A handle whose files live under dir, initialised (quietly) when init is set.
-inline HandlePtr open_handle(const TempDir &dir, const std::string &llm, bool init = true) {
-    HandlePtr h(rag_create(llm.c_str(), embed_model().c_str(), dir.str("index.bin").c_str(),
-                           dir.str().c_str(), dir.str("data").c_str(), 0, 2));
+inline HandlePtr open_handle(const TempDir &dir, const std::string &llm, bool init = true, int n_ctx = 0,
+                             const std::string &embed = embed_model()) {
+    HandlePtr h(rag_create(llm.c_str(), embed.c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),
+                           dir.str("data").c_str(), n_ctx, 2));
     if (h && init) {
         CapturedOutput quiet;
         EXPECT_EQ(rag_init(h.get()), RAG_OK);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/document_locks.h"
+#include "engine/chat_model.h"
 #include "engine/engine_config.h"
 #include "engine/prompt.h"
 #include "engine/search_result.h"
@@ -103,17 +104,20 @@ public:
                                     const std::string &documents);
     static Prompt build_rewrite_prompt(const std::string &history, const std::string &question);
 
-    // ---- generation model (engine_generation.cpp) ----
+    // ---- generation model (ChatModel, chat_model.h) ----
 
-    bool load_llm();
-    void unload_llm();
-    bool is_llm_loaded() const { return llm_loaded; }
-    std::vector<llama_token> tokenize(const std::string &text, bool add_special);
-    std::string detokenize(const std::vector<llama_token> &tokens);
+    bool load_llm() { return chat.load(); }
+    void unload_llm() { chat.unload(); }
+    bool is_llm_loaded() const { return chat.loaded(); }
+    // Plain-text tokens: markers in the text stay text.
+    std::vector<llama_token> tokenize(const std::string &text, bool add_special) {
+        return chat.tokenize(text, add_special);
+    }
+    std::string detokenize(const std::vector<llama_token> &tokens) { return chat.detokenize(tokens); }
     // Generates the answer to a finished prompt; "[ERROR] ..." texts on failure.
-    std::string run_llm(const Prompt &prompt, bool keep_loaded);
+    std::string run_llm(const Prompt &prompt, bool keep_loaded) { return chat.run(prompt, keep_loaded); }
     // Tokens of the last prompt whose decoding completed (what the memory holds).
-    const std::vector<llama_token> &prompt_cache() const { return cached_prompt_tokens; }
+    const std::vector<llama_token> &prompt_cache() const { return chat.prompt_cache(); }
 
     // ---- progress (engine_progress.cpp) ----
 
@@ -128,10 +132,6 @@ private:
     // The two sources of generate_with_context: one indexed document, or raw text in windows.
     std::string answer_from_document(const std::string &question, const std::string &path);
     std::string answer_over_text(const std::string &question, const std::string &text);
-    // A GGUF model memory-mapped, with no layer on a graphics device; null on failure.
-    static llama_model *load_model_on_cpu(const std::string &path);
-    // Frees the context, then its model, and clears both handles.
-    static void free_model(llama_context *&ctx, llama_model *&model);
     struct ChunkTally {
         int32_t handed = 0;  // chunks given an id and handed to the store
         int32_t stored = 0;  // of those, chunks the store accepted
@@ -141,8 +141,6 @@ private:
     ChunkTally store_chunks(const std::string &path, const std::filesystem::path &fspath,
                             std::optional<int64_t> mtime, const std::vector<std::string> &chunks,
                             bool log_failures);
-    // The sampling loop of run_llm; appends the answer's pieces.
-    void generate_tokens(int32_t n_prompt, bool keep_loaded, std::string &answer);
     // Removes the document's chunks; the caller holds its document lock.
     void remove_stored_document(const std::string &path);
     // Records path as indexed when it names an existing file.
@@ -151,13 +149,10 @@ private:
 
     EngineConfig config;
     bool initialized = false;
-    bool llm_loaded = false;
-    std::vector<llama_token> cached_prompt_tokens;
+    ChatModel chat{config};
     std::unique_ptr<VectorStore> store;
     llama_model *embed_model = nullptr;
     llama_context *embed_ctx = nullptr;
-    llama_model *llm_model = nullptr;
-    llama_context *llm_ctx = nullptr;
     DocumentLocks document_locks;
     std::recursive_mutex progress_mutex;
     std::recursive_mutex embed_mutex;

@@ -2,29 +2,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <climits>
 #include <string>
 
 #include "llama.h"
 
 #include "common/log.h"
+#include "engine/tokenize_text.h"
 
 std::vector<float> Engine::embed(const std::string &text) {
     if (!embed_model || !embed_ctx) return {};
     std::lock_guard<std::recursive_mutex> lock(embed_mutex);
 
-    // llama_tokenize counts in int32 and answers INT32_MIN when it overflows.
-    if (text.size() > static_cast<size_t>(INT32_MAX)) return {};
-    const llama_vocab *vocab = llama_model_get_vocab(embed_model);
-    const int32_t len = static_cast<int32_t>(text.size());
-    const int32_t counted = llama_tokenize(vocab, text.data(), len, nullptr, 0, true, false);
-    if (counted == INT32_MIN) return {};
-    const int32_t needed = counted < 0 ? -counted : counted;
-    if (needed == 0) return {};
-
-    std::vector<llama_token> tokens(static_cast<size_t>(needed));
-    const int32_t got = llama_tokenize(vocab, text.data(), len, tokens.data(), needed, true, false);
-    if (got <= 0) return {};
+    std::vector<llama_token> tokens = tokenize_text(llama_model_get_vocab(embed_model), text, true, false);
+    if (tokens.empty()) return {};
+    const auto got = static_cast<int64_t>(tokens.size());
     // An encoder model aborts the process on positions past its trained
     // context, so that limit caps the tokens as well.
     const int64_t limit = std::min<int64_t>({got, llama_n_ctx(embed_ctx), llama_n_batch(embed_ctx),

@@ -7,6 +7,7 @@
 #include "llama.h"
 
 #include "common/log.h"
+#include "engine/model_loading.h"
 #include "platform/filesystem.h"
 
 namespace {
@@ -26,24 +27,6 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
 }
 
 } // namespace
-
-llama_model *Engine::load_model_on_cpu(const std::string &path) {
-    llama_model_params params = llama_model_default_params();
-    params.n_gpu_layers = 0;
-    params.load_mode = LLAMA_LOAD_MODE_MMAP;
-    return llama_model_load_from_file(path.c_str(), params);
-}
-
-void Engine::free_model(llama_context *&ctx, llama_model *&model) {
-    if (ctx) {
-        llama_free(ctx);
-        ctx = nullptr;
-    }
-    if (model) {
-        llama_model_free(model);
-        model = nullptr;
-    }
-}
 
 Engine::Engine(const EngineConfig &cfg) : config(cfg) {
     platform::create_directories(platform::path_from_narrow(config.data_dir));
@@ -74,7 +57,7 @@ bool Engine::init_steps() {
     llama_backend_init();
     llama_numa_init(GGML_NUMA_STRATEGY_DISABLED);
 
-    embed_model = load_model_on_cpu(config.embedding_model_path);
+    embed_model = model_loading::load_on_cpu(config.embedding_model_path);
     if (!embed_model) {
         log_stderr("[Engine] Failed to load embedding model: " + config.embedding_model_path + "\n");
         llama_backend_free();
@@ -144,7 +127,7 @@ void Engine::shutdown() {
 
     unload_llm();
 
-    free_model(embed_ctx, embed_model);
+    model_loading::free_model(embed_ctx, embed_model);
 
     // Points added since the last throttled save would otherwise be lost.
     if (store && store->has_unsaved_changes()) store->save_index(true);

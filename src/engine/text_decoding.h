@@ -15,6 +15,12 @@ bool is_valid_utf8(const std::string &text);
 // ISO 8859-1 and written as UTF-8 (also the parts that were UTF-8 already).
 std::string ensure_utf8(const std::string &text);
 
+// A copy in which every byte sequence that is not well-formed UTF-8 (stray or
+// missing continuation bytes, overlongs, surrogates, values above U+10FFFF)
+// becomes U+FFFD, one per maximal ill-formed subpart. Valid text comes back
+// byte for byte.
+std::string replace_invalid_utf8(const std::string &text);
+
 // UTF-16 code units (without their byte-order mark) as UTF-8. An odd last
 // byte is ignored; a surrogate pair becomes its four-byte sequence and a lone
 // surrogate becomes U+FFFD, so the result is always valid UTF-8.

@@ -41,11 +41,12 @@ bool make_chat_model(const ChatModelRecipe &recipe) {
     if (recipe.arch != "llama" && recipe.arch != "qwen2")
         throw std::runtime_error("unsupported architecture '" + recipe.arch + "' (use llama or qwen2)");
     if (recipe.loop && recipe.script.empty()) throw std::runtime_error("--loop needs a non-empty script");
+    if (recipe.loop && !recipe.end_token.empty()) throw std::runtime_error("a looping script has no end token");
 
     const Vocab vocab(recipe.vocab_path);
     const std::vector<llama_token> script = distinct_script_tokens(vocab, recipe.script);
-    const llama_token eos = vocab.eos();
-    if (eos == LLAMA_TOKEN_NULL) throw std::runtime_error(recipe.vocab_path + " defines no end-of-sequence token");
+    const llama_token end = recipe.end_token.empty() ? vocab.eos() : vocab.control(recipe.end_token);
+    if (end == LLAMA_TOKEN_NULL) throw std::runtime_error(recipe.vocab_path + " defines no end-of-sequence token");
 
     const auto n = static_cast<int64_t>(script.size());
     const int64_t rest = n;
@@ -65,11 +66,11 @@ bool make_chat_model(const ChatModelRecipe &recipe) {
     std::vector<float> output(static_cast<size_t>(n_vocab * n_embd), 0.0f);
     auto map_to = [&](int64_t dim, llama_token next) { output[static_cast<size_t>(next * n_embd + dim)] = weight; };
     if (n == 0) {
-        map_to(rest, eos);
+        map_to(rest, end);
     } else {
         map_to(rest, script[0]);
         for (int64_t i = 0; i + 1 < n; ++i) map_to(i, script[i + 1]);
-        map_to(n - 1, recipe.loop ? script[0] : eos);
+        map_to(n - 1, recipe.loop ? script[0] : end);
     }
 
     GgufOut out(recipe.arch, "rag-test-chat");

@@ -10,6 +10,8 @@
 //   chat-phi3-eos.gguf   replies EOS at once
 //   chat-qwen2-notfound.gguf  replies kNotFoundScript, the refusal of the raw-text mode
 //   chat-qwen2-keywords.gguf  replies kKeywordsScript, a query rewrite
+//   chat-phi3-end.gguf   replies kAnswerScript then "<|end|>", then starts over
+//   chat-qwen2-imend.gguf replies kAnswerScript then "<|im_end|>", then starts over
 //
 // The answer is "Resposta: o contrato vence em março de 2031." rather than 2025: both
 // tokenizers split numbers into digits and a repeated "2" cannot be scripted.
@@ -36,6 +38,9 @@ struct ChatModelRecipe {
     std::string out_path;
     std::string script;
     bool loop = false; // after the last script token, start over instead of EOS
+    // A control token (e.g. "<|end|>") that follows the script instead of EOS;
+    // should generation go on past it, the script starts over.
+    std::string end_token = "";
 };
 bool make_chat_model(const ChatModelRecipe &recipe);
 

@@ -29,6 +29,8 @@ void make_standard_set(const std::string &vocab_dir, const std::string &out_dir,
         {"llama", phi3, (out / "chat-phi3-eos.gguf").string(), "", false},
         {"qwen2", qwen2, (out / "chat-qwen2-notfound.gguf").string(), kNotFoundScript, false},
         {"qwen2", qwen2, (out / "chat-qwen2-keywords.gguf").string(), kKeywordsScript, false},
+        {"llama", phi3, (out / "chat-phi3-end.gguf").string(), kAnswerScript, false, "<|end|>"},
+        {"qwen2", qwen2, (out / "chat-qwen2-imend.gguf").string(), kAnswerScript, false, "<|im_end|>"},
     };
     for (const ChatModelRecipe &recipe : chats) report(recipe.out_path, make_chat_model(recipe));
 }

@@ -43,4 +43,12 @@ int32_t Vocab::size() const { return llama_vocab_n_tokens(vocab); }
 
 llama_token Vocab::eos() const { return llama_vocab_eos(vocab); }
 
+llama_token Vocab::control(const std::string &text) const {
+    llama_token out[2];
+    const int32_t n = llama_tokenize(vocab, text.data(), static_cast<int32_t>(text.size()), out, 2, false, true);
+    if (n != 1 || !llama_vocab_is_control(vocab, out[0]))
+        throw std::runtime_error("'" + text + "' is not a control token of this vocabulary");
+    return out[0];
+}
+
 } // namespace model_gen

@@ -21,6 +21,9 @@ public:
     std::string piece(llama_token token) const;
     int32_t size() const;
     llama_token eos() const;
+    // The control token written as text (e.g. "<|end|>"); throws when text is
+    // not exactly one control token of this vocabulary.
+    llama_token control(const std::string &text) const;
 
 private:
     llama_model *model = nullptr;

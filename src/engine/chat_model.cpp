@@ -1,7 +1,6 @@
-#include "engine/engine.h"
+#include "engine/chat_model.h"
 
 #include <algorithm>
-#include <climits>
 #include <locale>
 #include <sstream>
 
@@ -9,7 +8,9 @@
 #include "llama.h"
 
 #include "common/log.h"
+#include "engine/model_loading.h"
 #include "engine/stop_strings.h"
+#include "engine/tokenize_text.h"
 #include "platform/memory.h"
 
 namespace {
@@ -34,6 +35,22 @@ void cap_prompt(std::vector<llama_token> &tokens, int32_t cap) {
     tokens.erase(tokens.begin() + head, tokens.end() - tail);
 }
 
+// The loop decodes one causal sequence and samples from its logits. A model
+// without a vocabulary or a decoder, one that needs an encoder pass first, or
+// one that attends both ways (an embedding encoder) cannot answer, and
+// llama.cpp aborts or hangs when it is made to.
+bool can_generate(const llama_model *model) {
+    const llama_vocab *vocab = llama_model_get_vocab(model);
+    if (llama_vocab_type(vocab) == LLAMA_VOCAB_TYPE_NONE || llama_vocab_n_tokens(vocab) <= 0) return false;
+    if (!llama_model_has_decoder(model) || llama_model_has_encoder(model) || llama_model_is_diffusion(model))
+        return false;
+    char value[64];
+    if (llama_model_meta_val_str(model, "general.architecture", value, sizeof value) < 0) return false;
+    const std::string causal_key = std::string(value) + ".attention.causal";
+    return !(llama_model_meta_val_str(model, causal_key.c_str(), value, sizeof value) >= 0 &&
+             std::string(value) == "false");
+}
+
 // Frees a llama_batch on every way out, exceptions included.
 class Batch {
 public:
@@ -56,30 +73,38 @@ size_t common_prefix(const std::vector<llama_token> &a, const std::vector<llama_
 
 } // namespace
 
-bool Engine::load_llm() {
-    if (llm_loaded) return true;
+ChatModel::ChatModel(const EngineConfig &cfg) : config(cfg) {}
+
+ChatModel::~ChatModel() { unload(); }
+
+bool ChatModel::load() {
+    if (is_loaded) return true;
     log_stdout("[Engine] [LAZY LOAD] Loading LLM: " + config.llm_model_path + "\n");
 
-    llama_model *model = load_model_on_cpu(config.llm_model_path);
-    if (!model) {
+    llama_model *loaded_model = model_loading::load_on_cpu(config.llm_model_path);
+    if (loaded_model && !can_generate(loaded_model)) {
+        llama_model_free(loaded_model);
+        loaded_model = nullptr;
+    }
+    if (!loaded_model) {
         log_stderr("[Engine] LLM load failed: " + config.llm_model_path + "\n");
         return false;
     }
-    llm_model = model;
+    model = loaded_model;
 
     llama_context_params cparams = llama_context_default_params();
     cparams.n_ctx = static_cast<uint32_t>(config.n_ctx);
     cparams.n_batch = static_cast<uint32_t>(config.n_batch);
     cparams.n_threads = config.n_threads;
-    llama_context *ctx = llama_init_from_model(model, cparams);
+    ctx = llama_init_from_model(model, cparams);
     if (!ctx) {
         log_stderr("[Engine] Failed to create LLM context\n");
         llama_model_free(model);
-        llm_model = nullptr;
+        model = nullptr;
         return false;
     }
-    llm_ctx = ctx;
-    llm_loaded = true;
+    prompt_tokenizer = std::make_unique<PromptTokenizer>(llama_model_get_vocab(model));
+    is_loaded = true;
 
     std::ostringstream estimate;
     estimate.imbue(std::locale::classic());  // "0.488281" whatever the host's locale
@@ -88,33 +113,24 @@ bool Engine::load_llm() {
     return true;
 }
 
-void Engine::unload_llm() {
-    if (!llm_loaded) return;
-    free_model(llm_ctx, llm_model);
+void ChatModel::unload() {
+    if (!is_loaded) return;
+    prompt_tokenizer.reset();
+    model_loading::free_model(ctx, model);
     cached_prompt_tokens.clear();
-    llm_loaded = false;
+    is_loaded = false;
     platform::release_free_heap();
     log_stdout("[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
 }
 
-std::vector<llama_token> Engine::tokenize(const std::string &text, bool add_special) {
-    if (!llm_model && !load_llm()) return {};
-    if (text.size() > static_cast<size_t>(INT32_MAX)) return {};
-    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
-    const int32_t len = static_cast<int32_t>(text.size());
-    const int32_t counted = llama_tokenize(vocab, text.data(), len, nullptr, 0, add_special, true);
-    if (counted == INT32_MIN) return {};  // more tokens than an int32 counts
-    const int32_t count = counted < 0 ? -counted : counted;
-    std::vector<llama_token> tokens(static_cast<size_t>(count), 0);
-    const int32_t got = llama_tokenize(vocab, text.data(), len, tokens.data(), count, add_special, true);
-    if (got < 0) return {};
-    tokens.resize(static_cast<size_t>(got));
-    return tokens;
+std::vector<llama_token> ChatModel::tokenize(const std::string &text, bool add_special) {
+    if (!model && !load()) return {};
+    return tokenize_text(llama_model_get_vocab(model), text, add_special, false);
 }
 
-std::string Engine::detokenize(const std::vector<llama_token> &tokens) {
-    if (!llm_model) return "";
-    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
+std::string ChatModel::detokenize(const std::vector<llama_token> &tokens) const {
+    if (!model) return "";
+    const llama_vocab *vocab = llama_model_get_vocab(model);
     std::string text;
     char piece[kDetokenizePieceBytes];
     for (llama_token t : tokens) {
@@ -124,11 +140,10 @@ std::string Engine::detokenize(const std::vector<llama_token> &tokens) {
     return text;
 }
 
-std::string Engine::run_llm(const Prompt &prompt, bool keep_loaded) {
-    if (!llm_model && !load_llm())
-        return "[ERROR] Failed to load LLM. Check model path: " + config.llm_model_path;
+std::string ChatModel::run(const Prompt &prompt, bool keep_loaded) {
+    if (!model && !load()) return "[ERROR] Failed to load LLM. Check model path: " + config.llm_model_path;
 
-    std::vector<llama_token> tokens = tokenize(prompt.str(), true);
+    std::vector<llama_token> tokens = prompt_tokenizer->tokenize(prompt, true);
     const int32_t cap = config.n_ctx - kPromptReserveTokens;
     if (!tokens.empty() && cap >= 0 && static_cast<int64_t>(tokens.size()) > cap) {
         cap_prompt(tokens, cap);
@@ -136,12 +151,32 @@ std::string Engine::run_llm(const Prompt &prompt, bool keep_loaded) {
     }
     // Sampling needs logits from at least one decoded prompt token.
     if (tokens.empty()) {
-        if (!keep_loaded) unload_llm();
+        if (!keep_loaded) unload();
         return "[ERROR] Tokenization failed";
     }
-    const int32_t n = static_cast<int32_t>(tokens.size());
+    if (!decode_prompt(tokens, keep_loaded)) return "[ERROR] Inference failed";
+    cached_prompt_tokens = tokens;
 
-    llama_memory_t memory = llama_get_memory(llm_ctx);
+    std::string answer;
+    answer.reserve(kAnswerReserveBytes);
+    generate_tokens(static_cast<int32_t>(tokens.size()), keep_loaded, answer);
+    if (!keep_loaded) unload();
+    return answer;
+}
+
+bool ChatModel::decode_prompt(const std::vector<llama_token> &tokens, bool keep_loaded) {
+    const int32_t n = static_cast<int32_t>(tokens.size());
+    // llama.cpp aborts on more positions than the context holds, or on a batch
+    // above its own batch size (which a small context lowers).
+    if (static_cast<uint32_t>(n) > llama_n_ctx(ctx)) {
+        log_stderr("[Engine] Prompt of " + std::to_string(n) + " tokens does not fit the context of " +
+                   std::to_string(llama_n_ctx(ctx)) + " tokens\n");
+        if (!keep_loaded) unload();
+        return false;
+    }
+    const int32_t batch_size = static_cast<int32_t>(std::max<uint32_t>(1, llama_n_batch(ctx)));
+
+    llama_memory_t memory = llama_get_memory(ctx);
     int32_t reused = static_cast<int32_t>(std::min<size_t>(common_prefix(tokens, cached_prompt_tokens),
                                                            static_cast<size_t>(n - 1)));
     if (!llama_memory_seq_rm(memory, -1, reused, -1)) {
@@ -149,14 +184,10 @@ std::string Engine::run_llm(const Prompt &prompt, bool keep_loaded) {
         llama_memory_clear(memory, true);
         reused = 0;
     }
-    if (reused > 0)
-        log_stdout("[Engine] KV Cache hit! Reusing " + std::to_string(reused) + " tokens.\n");
-
-    std::string answer;
-    answer.reserve(kAnswerReserveBytes);
+    if (reused > 0) log_stdout("[Engine] KV Cache hit! Reusing " + std::to_string(reused) + " tokens.\n");
 
     for (int32_t pos = reused; pos < n;) {
-        const int32_t chunk = std::min(config.n_batch, n - pos);
+        const int32_t chunk = std::min(batch_size, n - pos);
         Batch prompt_batch(chunk);
         llama_batch &batch = prompt_batch.get();
         for (int32_t i = 0; i < chunk; ++i) {
@@ -167,26 +198,21 @@ std::string Engine::run_llm(const Prompt &prompt, bool keep_loaded) {
             batch.logits[i] = (pos + i == n - 1);
         }
         batch.n_tokens = chunk;
-        if (llama_decode(llm_ctx, batch) != 0) {
+        if (llama_decode(ctx, batch) != 0) {
             log_stderr("[Engine] llama_decode failed (prompt chunk)\n");
             // The memory no longer matches the cache; make the next call start clean.
             cached_prompt_tokens.clear();
-            if (!keep_loaded) unload_llm();
-            return "[ERROR] Inference failed";
+            if (!keep_loaded) unload();
+            return false;
         }
         pos += chunk;
-        log_stdout("[Engine] Processing prompt: " + std::to_string(pos * 100 / n) + "% (" +
-                   std::to_string(pos) + "/" + std::to_string(n) + " tokens)\n");
+        log_stdout("[Engine] Processing prompt: " + std::to_string(pos * 100 / n) + "% (" + std::to_string(pos) +
+                   "/" + std::to_string(n) + " tokens)\n");
     }
-    cached_prompt_tokens = tokens;
-
-    generate_tokens(n, keep_loaded, answer);
-    if (!keep_loaded) unload_llm();
-    return answer;
+    return true;
 }
 
-// Samples and decodes the answer after a decoded prompt of n tokens.
-void Engine::generate_tokens(int32_t n, bool keep_loaded, std::string &answer) {
+void ChatModel::generate_tokens(int32_t n, bool keep_loaded, std::string &answer) {
     Batch step_batch(1);
     llama_batch &step = step_batch.get();
     llama_sampler_ptr sampler(llama_sampler_chain_init(llama_sampler_chain_default_params()));
@@ -194,12 +220,14 @@ void Engine::generate_tokens(int32_t n, bool keep_loaded, std::string &answer) {
                             llama_sampler_init_temp(keep_loaded ? kKeepLoadedTemperature : config.temperature));
     llama_sampler_chain_add(sampler.get(), llama_sampler_init_dist(kSamplerSeed));
 
-    const llama_vocab *vocab = llama_model_get_vocab(llm_model);
-    const llama_token eos = llama_vocab_eos(vocab);
+    const llama_vocab *vocab = llama_model_get_vocab(model);
+    const int32_t n_vocab = llama_vocab_n_tokens(vocab);
+    const auto n_ctx = static_cast<int64_t>(llama_n_ctx(ctx));
     char piece[kRunPieceBytes];
     for (int32_t g = 0; g < kMaxGeneratedTokens; ++g) {
-        const llama_token tok = llama_sampler_sample(sampler.get(), llm_ctx, -1);
-        if (tok == eos) break;
+        const llama_token tok = llama_sampler_sample(sampler.get(), ctx, -1);
+        // End of sequence, of turn or of text all end the answer, adding no text.
+        if (tok < 0 || tok >= n_vocab || llama_vocab_is_eog(vocab, tok)) break;
 
         const int32_t k = llama_token_to_piece(vocab, tok, piece, kRunPieceBytes, 0, false);
         if (k >= 1) {
@@ -212,13 +240,15 @@ void Engine::generate_tokens(int32_t n, bool keep_loaded, std::string &answer) {
             }
         }
 
+        // The context is full: the answer ends as at a failed decode.
+        if (n + g >= n_ctx) break;
         step.token[0] = tok;
         step.pos[0] = n + g;
         step.n_seq_id[0] = 1;
         step.seq_id[0][0] = 0;
         step.logits[0] = true;
         step.n_tokens = 1;
-        if (llama_decode(llm_ctx, step) != 0) {
+        if (llama_decode(ctx, step) != 0) {
             log_stderr("[Engine] llama_decode failed (generation loop)\n");
             break;
         }

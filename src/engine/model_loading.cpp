@@ -1,0 +1,29 @@
+#include "engine/model_loading.h"
+
+#include "llama.h"
+
+#include "platform/filesystem.h"
+
+namespace model_loading {
+
+llama_model *load_on_cpu(const std::string &path) {
+    if (platform::probe_readable_file(platform::path_from_narrow(path)) != platform::FileAccess::readable)
+        return nullptr;
+    llama_model_params params = llama_model_default_params();
+    params.n_gpu_layers = 0;
+    params.load_mode = LLAMA_LOAD_MODE_MMAP;
+    return llama_model_load_from_file(path.c_str(), params);
+}
+
+void free_model(llama_context *&ctx, llama_model *&model) {
+    if (ctx) {
+        llama_free(ctx);
+        ctx = nullptr;
+    }
+    if (model) {
+        llama_model_free(model);
+        model = nullptr;
+    }
+}
+
+} // namespace model_loading
