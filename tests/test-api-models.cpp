@@ -59,13 +59,33 @@ TEST(ApiModels, FilesThatAreNoUsableModelFailAtOnce) {
     EXPECT_HAS(out.err(), "[Engine] Failed to load embedding model: " + fifo + "\n");
 }
 
-TEST(ApiModels, EndOfTurnTokenEndsTheAnswer) {
+TEST(ApiModels, EndOfTurnTokenEndsTheAnswerInEveryMode) {
     // After their end-of-turn token these models would start the script over.
     for (const char *model : {"chat-phi3-end", "chat-qwen2-imend"}) {
         TempDir dir;
         HandlePtr h = open_handle(dir, model_path(model));
-        add_text(h.get(), dir.str("a.txt"), "O contrato vence em março.");
+        const std::string doc = dir.str("a.txt");
+        write_file(doc, "O contrato vence em março.");
+        {
+            CapturedOutput quiet;
+            ASSERT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
+        }
         expect_script(answer(h.get(), "contrato"));
+        std::vector<char> buf(1 << 16);
+        const int size = static_cast<int>(buf.size());
+        CapturedOutput quiet;
+        ASSERT_EQ(rag_generate_with_context(h.get(), "contrato", doc.c_str(), nullptr, buf.data(), size), RAG_OK);
+        expect_script(buf.data());
+        // The window prompt ends in a space, the script's token before "2031.": the
+        // 5-byte reply is refused. Past the end token the script would start over
+        // and be taken.
+        ASSERT_EQ(rag_generate_with_context(h.get(), "contrato", nullptr, "O contrato vence.", buf.data(), size),
+                  RAG_OK);
+        EXPECT_STREQ(buf.data(), "Não encontrei essa informação no documento");
+        ASSERT_EQ(rag_generate_chat_with_context(h.get(), "oi", "contrato", "doc", buf.data(), size), RAG_OK);
+        expect_script(buf.data());
+        ASSERT_EQ(rag_rewrite_query(h.get(), "oi", "contrato", buf.data(), size), RAG_OK);
+        expect_script(buf.data());
     }
 }
 
