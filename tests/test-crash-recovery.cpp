@@ -30,9 +30,9 @@ protected:
         }
     }
 
-    // A child process adds docs[first, last) through the C API, telling the
-    // parent after each add; it is killed once `adds` of them have returned,
-    // while it indexes the next one or waits after the last.
+    // A child process starts and adds docs[first, last) through the C API,
+    // telling the parent after the start and each add; it is killed once
+    // `adds` of them have returned, while it indexes the next one or waits.
     void index_and_kill(size_t first, size_t last, int adds) {
         int pipe_fds[2];
         ASSERT_EQ(pipe(pipe_fds), 0);
@@ -46,20 +46,19 @@ protected:
             rag_handle *h = rag_create("none.gguf", embed_model().c_str(), dir.str("index.bin").c_str(),
                                        dir.str().c_str(), dir.str("data").c_str(), 0, 2);
             if (!h || rag_init(h) != RAG_OK) _exit(1);
-            for (size_t i = first; i < last; ++i)
-                if (rag_add_document(h, docs[i].c_str()) != RAG_OK || write(pipe_fds[1], "+", 1) != 1)
-                    _exit(1);
+            for (size_t i = first; write(pipe_fds[1], "+", 1) == 1 && i < last; ++i)
+                if (rag_add_document(h, docs[i].c_str()) != RAG_OK) _exit(1);
             for (;;) pause();
         }
         close(pipe_fds[1]);
         int told = 0;
         char c;
-        while (told < adds && read(pipe_fds[0], &c, 1) == 1) ++told;
+        while (told <= adds && read(pipe_fds[0], &c, 1) == 1) ++told;
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
         close(pipe_fds[0]);
-        ASSERT_EQ(told, adds);
+        ASSERT_EQ(told, adds + 1);
         ASSERT_TRUE(WIFSIGNALED(status));
     }
 
@@ -108,10 +107,10 @@ protected:
 TEST_F(CrashRecovery, EveryStoredChunkIsFoundByMeaningAfterARestart) {
     // Killed while idle after three documents whose points were not all saved.
     index_and_kill(0, 3, 3);
-    const size_t lost = lost_points();
-    ASSERT_GT(lost, 0u);
-    reopen_and_check(lost, 3);
-    reopen_and_check(0, 3);  // the repaired index was saved
+    ASSERT_GT(lost_points(), 0u);
+    index_and_kill(3, 3, 0);  // the restart's repair is saved at once
+    EXPECT_EQ(lost_points(), 0u);
+    reopen_and_check(0, 3);
 
     // A removal whose save was lost leaves live points without rows; the next
     // document must not take over their labels and old vectors.
@@ -122,17 +121,9 @@ TEST_F(CrashRecovery, EveryStoredChunkIsFoundByMeaningAfterARestart) {
     // Killed in the middle of the next documents.
     index_and_kill(4, 8, 2);
     reopen_and_check(lost_points(2), 5);  // labels 4 and 5 stay deleted
-}
 
-TEST_F(CrashRecovery, RowsBackFromALostRemovalGetTheirPointsBack) {
     // A database that lost its last commits (as WAL can on power loss) holds
     // rows whose points the saved index has already marked deleted.
-    {
-        HandlePtr h = open_handle(dir, "none.gguf");
-        CapturedOutput quiet;
-        ASSERT_EQ(rag_add_document(h.get(), docs[0].c_str()), RAG_OK);
-        ASSERT_EQ(rag_add_document(h.get(), docs[1].c_str()), RAG_OK);
-    }
     const std::string before = read_file(db);
     {
         HandlePtr h = open_handle(dir, "none.gguf");
@@ -140,7 +131,23 @@ TEST_F(CrashRecovery, RowsBackFromALostRemovalGetTheirPointsBack) {
         ASSERT_EQ(rag_remove_document(h.get(), docs[0].c_str()), RAG_OK);
     }
     write_file(db, before);
-    reopen_and_check(2, 2);
+    reopen_and_check(2, 5);
+}
+
+TEST(StoreRepair, RoomIsMadeForPointsRestoredIntoAFullIndex) {
+    StoreFiles f;
+    {
+        auto s = f.open(2);
+        for (int i = 0; i < 3; ++i) {
+            ASSERT_EQ(s->add(unit(i), Chunk{i, 1, "a", "t" + std::to_string(i)}), i);
+            if (i == 1) s->save_index(true);  // full; the third point is never saved
+        }
+    }
+    auto s = f.open(2);
+    ASSERT_EQ(s->reconcile_points(), std::vector<int32_t>{2});
+    EXPECT_EQ(s->chunk_text(2), "t2");
+    EXPECT_TRUE(s->restore_point(2, unit(2)));
+    EXPECT_EQ(s->search(unit(2), 1, "").at(0).label, 2);
 }
 
 } // namespace
