@@ -141,3 +141,26 @@ TEST_F(Chunks, FailedRemovalRollsBackWhole) {
 }
 
 } // namespace
+
+namespace {
+
+// Enough points for upper graph levels, whose full link lists are where
+// hnswlib's search looks one link past the end; the sanitizer build checks
+// that this stays inside the allocation, when built and when loaded.
+TEST(StoreGraph, UpperLevelsStayInsideTheirLists) {
+    StoreFiles files;
+    std::mt19937 rng(1);
+    auto point = [&] { return random_unit(rng, 8); };
+    std::vector<float> last;
+    {
+        auto store = files.open();
+        for (int32_t i = 0; i < 1500; ++i) ASSERT_EQ(store->add(last = point(), Chunk{i, 1, "a", "x"}), i);
+        store->save_index(true);
+    }
+    auto store = files.open();
+    ASSERT_EQ(store->element_count(), 1500u);
+    for (int32_t i = 0; i < 100; ++i) ASSERT_GE(store->add(point(), Chunk{i, 1, "b", "y"}), 0);
+    EXPECT_EQ(store->search(last, 1, "").at(0).label, 1499);
+}
+
+} // namespace

@@ -10,11 +10,13 @@
 #include "rag.h"
 #include "store/vector_store.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -98,6 +100,16 @@ private:
 inline std::vector<float> unit(int axis, size_t dim = 8) {
     std::vector<float> v(dim, 0.0f);
     v[static_cast<size_t>(axis) % dim] = 1.0f;
+    return v;
+}
+
+// A random vector of length one.
+inline std::vector<float> random_unit(std::mt19937 &rng, size_t dim) {
+    std::normal_distribution<float> normal;
+    std::vector<float> v(dim);
+    float norm = 0;
+    for (float &x : v) x = normal(rng), norm += x * x;
+    for (float &x : v) x /= std::sqrt(norm);
     return v;
 }
 
