@@ -23,18 +23,18 @@ constexpr int kQueries = 64;
 const fs::path kRoot = fs::temp_directory_path() / ("rag-bench-store-" + std::to_string(getpid()));
 
 // Settings as Engine::init passes them, so graph shape and search effort match.
-std::unique_ptr<VectorStore> open_store(const std::string &name) {
+std::unique_ptr<VectorStore> open_store(const std::string &name, int32_t dim = kDim) {
     fs::remove_all(kRoot / name);
     fs::create_directories(kRoot / name);
     auto store = std::make_unique<VectorStore>((kRoot / name / "index.bin").string(),
-                                               (kRoot / name / "metadata.db").string(), kDim,
+                                               (kRoot / name / "metadata.db").string(), dim,
                                                100000, 16, 200, 200);
     return store->init() ? std::move(store) : nullptr;
 }
 
-std::vector<float> unit_vector(std::mt19937 &rng) {
+std::vector<float> unit_vector(std::mt19937 &rng, int32_t dim = kDim) {
     std::normal_distribution<float> normal;
-    std::vector<float> v(kDim);
+    std::vector<float> v(static_cast<size_t>(dim));
     for (float &x : v) x = normal(rng);
     const float norm = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0f));
     for (float &x : v) x /= norm;
@@ -183,6 +183,52 @@ BENCHMARK_CAPTURE(BM_StoreStartup, open, false)
     ->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_StoreStartup, crash_check, true)
     ->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A question word found in every chunk: all its matches are ranked to keep the
+// best 20. The vectors are narrow, since only the text part is of interest.
+void BM_StoreSearchCommonWord(benchmark::State &state) {
+    static std::unique_ptr<VectorStore> store;
+    if (!store) {
+        if (!(store = open_store("common", 8))) return state.SkipWithError("store init failed");
+        std::mt19937 rng(11);
+        for (int32_t i = 0; i < state.range(0); ++i)
+            if (store->add(unit_vector(rng, 8), Chunk{i, 0, "/docs/common.txt", "comum " + chunk_text(rng)}) < 0)
+                return state.SkipWithError("add failed");
+    }
+    std::mt19937 rng(12);
+    const std::vector<float> query = unit_vector(rng, 8);
+    for (auto _ : state)
+        if (store->search(query, 3, "comum").empty()) return state.SkipWithError("nothing found");
+    state.SetItemsProcessed(state.iterations());
+    store.reset();
+}
+BENCHMARK(BM_StoreSearchCommonWord)->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The store's part of indexing one new file of 3 chunks, as the engine does
+// it: remove what the path had (nothing), add, record, throttled save.
+void BM_StoreAddDocument(benchmark::State &state) {
+    auto store = open_store("documents-" + std::to_string(state.range(0)));
+    if (!store) return state.SkipWithError("store init failed");
+    std::mt19937 rng(5);
+    for (int32_t i = 0; i < state.range(0); ++i)
+        if (store->add(unit_vector(rng), Chunk{i, 0, "/docs/base.txt", chunk_text(rng)}) < 0)
+            return state.SkipWithError("add failed");
+    std::vector<Chunk> chunks(3, Chunk{0, 1, "", chunk_text(rng)});
+    int64_t n = 0;
+    for (auto _ : state) {
+        const std::string path = "/docs/new-" + std::to_string(n++) + ".txt";
+        store->remove_document(path);
+        for (int32_t c = 0; c < 3; ++c) {
+            chunks[c].chunk_id = c;
+            chunks[c].file_path = path;
+            if (store->add(unit_vector(rng), chunks[c]) < 0) return state.SkipWithError("add failed");
+        }
+        store->mark_file_indexed(path, n);
+        store->save_index(false);
+    }
+    state.SetItemsProcessed(state.iterations());  // documents
+}
+BENCHMARK(BM_StoreAddDocument)->ArgName("chunks")->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

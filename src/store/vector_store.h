@@ -60,7 +60,8 @@ public:
     void mark_file_indexed(const std::string &path, int64_t mtime);
 
     // Deletes the document's rows, full-text entries and bookkeeping row in one
-    // transaction, then marks its points deleted and forces an index save.
+    // transaction, then marks its points deleted and, when it marked any,
+    // forces an index save.
     // False (logged, nothing changed) when the transaction fails.
     bool remove_document(const std::string &path);
 
