@@ -1,7 +1,6 @@
 // Indexing progress and status, and watching, through the C API.
 
 #include <atomic>
-#include <cstring>
 
 #include "api/rag_handle.h"
 #include "rag.h"
@@ -31,20 +30,13 @@ protected:
 TEST_F(ApiIndexing, ReportedFilesLeaveTheQueueWhenTheHostDealsWithThem) {
     int n = 7;
     EXPECT_EQ(rag_get_indexing_progress(h.get(), nullptr, &n), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(n, 7);
-    char one[1] = {'x'};
-    EXPECT_EQ(rag_get_indexing_status(h.get(), one, 0), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_get_indexing_status(h.get(), one, 1), RAG_OK);
-    EXPECT_EQ(one[0], '\0');
+    EXPECT_EQ(rag_get_indexing_status(h.get(), nullptr, 8), RAG_ERR_INVALID_ARGUMENT);
+    EXPECT_EQ(status(), "");
     EXPECT_EQ(progress(), std::make_pair(0, 0));
 
     const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), missing = dir.str("missing.txt");
     for (const std::string &p : {a, b, a, missing}) h->engine->enqueue_changed_file(p);
     EXPECT_EQ(status(), "Preparing... (0/4)");
-    char shorter[18];
-    std::memset(shorter, 'x', sizeof shorter);
-    EXPECT_EQ(rag_get_indexing_status(h.get(), shorter, sizeof shorter), RAG_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(shorter[0], 'x');
 
     CapturedOutput quiet;
     ASSERT_EQ(rag_add_text_document(h.get(), a.c_str(), "texto do documento"), RAG_OK);
