@@ -149,7 +149,6 @@ private:
     llama_context *embed_ctx = nullptr;
     llama_model *llm_model = nullptr;
     llama_context *llm_ctx = nullptr;
-    std::unique_ptr<Indexer> indexer;
     std::recursive_mutex embed_mutex;
     // Lock order: queue_mutex before progress_mutex.
     std::mutex queue_mutex;
@@ -158,4 +157,6 @@ private:
     std::string current_file;               // file name being indexed by add_document, or ""
     int32_t progress_total = 0;
     int32_t progress_done = 0;
+    // Last, so that its thread is gone before the queue it reports to.
+    std::unique_ptr<Indexer> indexer;
 };

@@ -120,10 +120,8 @@ bool Engine::init_steps() {
 }
 
 void Engine::shutdown() {
-    if (indexer) {
-        indexer->stop();
-        indexer.reset();
-    }
+    // Its destructor stops and joins the watcher, and logs rather than throws.
+    indexer.reset();
 
     unload_llm();
 
