@@ -52,10 +52,11 @@ TEST(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
     }
 }
 
-// Indexing, searching, listing and reading on several threads at once.
-TEST(ApiConcurrency, IndexingSearchingAndReadingOverlap) {
+// Indexing, searching, listing, reading and one answering call on several
+// threads at once.
+TEST(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
     TempDir dir;
-    HandlePtr h = open_handle(dir, "none.gguf");
+    HandlePtr h = open_handle(dir, model_path("chat-phi3"));
     CapturedOutput quiet;
     std::vector<std::function<void()>> tasks;
     for (int t = 0; t < 3; ++t) {
@@ -74,6 +75,11 @@ TEST(ApiConcurrency, IndexingSearchingAndReadingOverlap) {
             EXPECT_EQ(rag_get_indexed_files(h.get(), buf.data(), static_cast<int>(buf.size())), RAG_OK);
             rag_get_document_text(h.get(), dir.str("t0-0.txt").c_str(), buf.data(), static_cast<int>(buf.size()));
         }
+    });
+    tasks.push_back([&] {
+        std::vector<char> answer(4096);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(rag_generate(h.get(), "prazo7", answer.data(), static_cast<int>(answer.size())), RAG_OK);
     });
     run_together(tasks);
     EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT count(*) FROM chunks"), 36);
