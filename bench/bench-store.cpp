@@ -1,4 +1,6 @@
 #include <benchmark/benchmark.h>
+#include <hnswlib/hnswlib.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -21,18 +23,18 @@ constexpr int kQueries = 64;
 const fs::path kRoot = fs::temp_directory_path() / ("rag-bench-store-" + std::to_string(getpid()));
 
 // Settings as Engine::init passes them, so graph shape and search effort match.
-std::unique_ptr<VectorStore> open_store(const std::string &name) {
+std::unique_ptr<VectorStore> open_store(const std::string &name, int32_t dim = kDim) {
     fs::remove_all(kRoot / name);
     fs::create_directories(kRoot / name);
     auto store = std::make_unique<VectorStore>((kRoot / name / "index.bin").string(),
-                                               (kRoot / name / "metadata.db").string(), kDim,
+                                               (kRoot / name / "metadata.db").string(), dim,
                                                100000, 16, 200, 200);
     return store->init() ? std::move(store) : nullptr;
 }
 
-std::vector<float> unit_vector(std::mt19937 &rng) {
+std::vector<float> unit_vector(std::mt19937 &rng, int32_t dim = kDim) {
     std::normal_distribution<float> normal;
-    std::vector<float> v(kDim);
+    std::vector<float> v(static_cast<size_t>(dim));
     for (float &x : v) x = normal(rng);
     const float norm = std::sqrt(std::inner_product(v.begin(), v.end(), v.begin(), 0.0f));
     for (float &x : v) x /= norm;
@@ -118,6 +120,115 @@ BENCHMARK_CAPTURE(BM_StoreSearch, hybrid, true)
     ->ArgName("chunks")->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(BM_StoreSearch, vector_only, false)
     ->ArgName("chunks")->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// Rows and index files of n chunks, in step, written directly: rows in one
+// transaction, and a coarse graph, since the start-up check reads only labels.
+bool write_store_in_step(const fs::path &dir, int64_t n) {
+    if (!open_store(dir.filename().string())) return false;  // creates the schema
+    sqlite3 *db = nullptr;
+    sqlite3_stmt *row = nullptr, *text = nullptr;
+    bool ok = sqlite3_open((dir / "metadata.db").c_str(), &db) == SQLITE_OK &&
+              sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db, "INSERT INTO chunks VALUES (?, ?, 1, ?, ?)", -1, &row,
+                                 nullptr) == SQLITE_OK &&
+              sqlite3_prepare_v2(db, "INSERT INTO chunks_fts(rowid, chunk_text) VALUES (?, ?)", -1,
+                                 &text, nullptr) == SQLITE_OK;
+    hnswlib::InnerProductSpace space(kDim);
+    hnswlib::HierarchicalNSW<float> index(&space, static_cast<size_t>(n), 16, 10, 100, false);
+    std::mt19937 rng(11);
+    for (int64_t i = 0; ok && i < n; ++i) {
+        const std::string body = chunk_text(rng);
+        const std::string path = "C:\\docs\\file" + std::to_string(i / 20) + ".txt";
+        sqlite3_bind_int64(row, 1, i);
+        sqlite3_bind_int64(row, 2, i % 20);
+        sqlite3_bind_text(row, 3, path.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_text(row, 4, body.c_str(), -1, SQLITE_TRANSIENT);
+        sqlite3_bind_int64(text, 1, i);
+        sqlite3_bind_text(text, 2, body.c_str(), -1, SQLITE_TRANSIENT);
+        ok = sqlite3_step(row) == SQLITE_DONE && sqlite3_step(text) == SQLITE_DONE;
+        sqlite3_reset(row);
+        sqlite3_reset(text);
+        index.addPoint(unit_vector(rng).data(), static_cast<hnswlib::labeltype>(i));
+    }
+    sqlite3_finalize(row);
+    sqlite3_finalize(text);
+    ok = ok && sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    if (ok) index.saveIndex((dir / "index.bin").string());
+    return ok;
+}
+
+// What every start-up pays for the crash check when nothing was lost, beside
+// the rest of opening the store.
+void BM_StoreStartup(benchmark::State &state, bool check) {
+    const int64_t n = state.range(0);
+    const fs::path dir = kRoot / ("startup-" + std::to_string(n));
+    if (!fs::exists(dir / "index.bin") && !write_store_in_step(dir, n))
+        return state.SkipWithError("writing the store failed");
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto store = std::make_unique<VectorStore>((dir / "index.bin").string(),
+                                                   (dir / "metadata.db").string(), kDim, 100000,
+                                                   16, 200, 200);
+        if (check && !store->init()) return state.SkipWithError("store init failed");
+        state.ResumeTiming();
+        if (!check && !store->init()) return state.SkipWithError("store init failed");
+        if (check && !store->reconcile_points().empty()) return state.SkipWithError("out of step");
+        state.PauseTiming();
+        store.reset();  // closing is no part of either
+        state.ResumeTiming();
+    }
+}
+BENCHMARK_CAPTURE(BM_StoreStartup, open, false)
+    ->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_StoreStartup, crash_check, true)
+    ->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// A question word found in every chunk: all its matches are ranked to keep the
+// best 20. The vectors are narrow, since only the text part is of interest.
+void BM_StoreSearchCommonWord(benchmark::State &state) {
+    static std::unique_ptr<VectorStore> store;
+    if (!store) {
+        if (!(store = open_store("common", 8))) return state.SkipWithError("store init failed");
+        std::mt19937 rng(11);
+        for (int32_t i = 0; i < state.range(0); ++i)
+            if (store->add(unit_vector(rng, 8), Chunk{i, 0, "/docs/common.txt", "comum " + chunk_text(rng)}) < 0)
+                return state.SkipWithError("add failed");
+    }
+    std::mt19937 rng(12);
+    const std::vector<float> query = unit_vector(rng, 8);
+    for (auto _ : state)
+        if (store->search(query, 3, "comum").empty()) return state.SkipWithError("nothing found");
+    state.SetItemsProcessed(state.iterations());
+    store.reset();
+}
+BENCHMARK(BM_StoreSearchCommonWord)->ArgName("chunks")->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// The store's part of indexing one new file of 3 chunks, as the engine does
+// it: remove what the path had (nothing), add, record, throttled save.
+void BM_StoreAddDocument(benchmark::State &state) {
+    auto store = open_store("documents-" + std::to_string(state.range(0)));
+    if (!store) return state.SkipWithError("store init failed");
+    std::mt19937 rng(5);
+    for (int32_t i = 0; i < state.range(0); ++i)
+        if (store->add(unit_vector(rng), Chunk{i, 0, "/docs/base.txt", chunk_text(rng)}) < 0)
+            return state.SkipWithError("add failed");
+    std::vector<Chunk> chunks(3, Chunk{0, 1, "", chunk_text(rng)});
+    int64_t n = 0;
+    for (auto _ : state) {
+        const std::string path = "/docs/new-" + std::to_string(n++) + ".txt";
+        store->remove_document(path);
+        for (int32_t c = 0; c < 3; ++c) {
+            chunks[c].chunk_id = c;
+            chunks[c].file_path = path;
+            if (store->add(unit_vector(rng), chunks[c]) < 0) return state.SkipWithError("add failed");
+        }
+        store->mark_file_indexed(path, n);
+        store->save_index(false);
+    }
+    state.SetItemsProcessed(state.iterations());  // documents
+}
+BENCHMARK(BM_StoreAddDocument)->ArgName("chunks")->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

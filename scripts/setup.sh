@@ -2,7 +2,7 @@
 # Installs and builds every dependency, idempotently.
 #   - Debian packages (SQLite with FTS5, GoogleTest, Google Benchmark, Ninja)
 #   - llama.cpp from the source bundle shipped in node-llama-cpp (static, CPU only)
-#   - hnswlib 0.8.0 headers shipped in hnswlib-node
+#   - hnswlib 0.8.0 headers shipped in hnswlib-node, with its link lists padded
 # Downloads are pinned and checked against their npm integrity hashes. Builds are
 # cached under ${XDG_CACHE_HOME:-~/.cache}/ragengine, keyed by version and options,
 # and linked into ./.deps so CMake finds them.
@@ -60,15 +60,29 @@ check_sri() {
   [ "$got" = "$2" ]
 }
 
+# hnswlib's search prefetches the link after the last one of a list it walks;
+# for a full list on an element's top level that read lies 4 bytes past the
+# list's allocation (addPoint pads 1 byte, loadIndex none). The pad below makes
+# room for one more link in both, so the read stays inside (and is zeroed).
+hnswlib_pad_links() {
+  local h="$1/hnswlib/hnswalg.h"
+  sed -i -e 's/size_links_per_element_ \* curlevel + 1)/size_links_per_element_ * curlevel + sizeof(tableint))/' \
+         -e 's/(char \*) malloc(linkListSize);/(char *) calloc(linkListSize + sizeof(tableint), 1);/' "$h"
+  [ "$(grep -c 'curlevel + sizeof(tableint))\|calloc(linkListSize + sizeof(tableint), 1)' "$h")" = 3 ] ||
+    { log "hnswlib link padding did not apply"; exit 1; }
+}
+
 setup_hnswlib() {
-  local dest="$CACHE/hnswlib-0.8.0"
-  if [ ! -f "$dest/hnswlib/hnswalg.h" ]; then
+  local dest="$CACHE/hnswlib-0.8.0-padded-links"
+  if [ ! -f "$dest/.complete" ]; then
     fetch "$HNSW_NPM" "$HNSW_TGZ" "$HNSW_SRI"
     local tmp; tmp="$(mktemp -d)"
     tar -xzf "$CACHE/dl/$HNSW_TGZ" -C "$tmp" package/src/hnswlib
     rm -rf "$dest"; mkdir -p "$dest"
     mv "$tmp/package/src/hnswlib" "$dest/hnswlib"
     rm -rf "$tmp"
+    hnswlib_pad_links "$dest"
+    touch "$dest/.complete"
   fi
   HNSW_DIR="$dest"
 }

@@ -62,6 +62,18 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
     EXPECT_TRUE(seen);
 }
 
+TEST_F(ApiAnswering, WordsWithoutLettersOrDigitsLeaveTheTextQuery) {
+    add_text(dir.str("contrato.txt"), "o prazo do contrato vence em marco");
+    add_text(dir.str("bolo.txt"), "receita de bolo de cenoura");
+    rag_search_result r[3];
+    CapturedOutput out;
+    ASSERT_GE(rag_search(h.get(), "prazo \xE2\x80\x93 \xC2\xAB" "contrato\xC2\xBB \xE2\x80\xA6", 3, r), 1);
+    EXPECT_EQ(out.out(), "[VectorStore] FTS5 found 1 matches for: \"prazo\"* AND \"\xC2\xAB"
+                         "contrato\xC2\xBB\"*\n");
+    EXPECT_STREQ(r[0].text, "o prazo do contrato vence em marco");
+    EXPECT_GT(r[0].score, 2.0f);  // found by its text
+}
+
 TEST_F(ApiAnswering, NoHitAnswersWithoutTheModel) {
     char buf[512];
     CapturedOutput out;

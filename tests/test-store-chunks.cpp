@@ -107,9 +107,11 @@ TEST_F(Chunks, RemoveDocument) {
     store->mark_file_indexed("C:/d/a.txt", 50);
     store->mark_file_indexed("C:/d/empty.txt", 50);
 
-    store->remove_document("C:\\d\\a.txt");
     store->remove_document("C:/d/empty.txt/");
-    EXPECT_TRUE(fs::exists(files.index));  // removal forces a save
+    EXPECT_FALSE(fs::exists(files.index));  // nothing deleted, nothing saved
+    EXPECT_EQ(store->get_indexed_files().size(), 1u);
+    store->remove_document("C:\\d\\a.txt");
+    EXPECT_TRUE(fs::exists(files.index));  // deleted points force a save
     EXPECT_FALSE(store->has_unsaved_changes());
     EXPECT_EQ(store->element_count(), 3u);
     EXPECT_TRUE(store->get_indexed_files().empty());
@@ -138,6 +140,29 @@ TEST_F(Chunks, FailedRemovalRollsBackWhole) {
     auto files_now = store->get_indexed_files(); // the NULL path is left out
     std::sort(files_now.begin(), files_now.end());
     EXPECT_EQ(files_now, (std::vector<std::string>{"a", "w", "z"}));
+}
+
+} // namespace
+
+namespace {
+
+// Enough points for upper graph levels, whose full link lists are where
+// hnswlib's search looks one link past the end; the sanitizer build checks
+// that this stays inside the allocation, when built and when loaded.
+TEST(StoreGraph, UpperLevelsStayInsideTheirLists) {
+    StoreFiles files;
+    std::mt19937 rng(1);
+    auto point = [&] { return random_unit(rng, 8); };
+    std::vector<float> last;
+    {
+        auto store = files.open();
+        for (int32_t i = 0; i < 1500; ++i) ASSERT_EQ(store->add(last = point(), Chunk{i, 1, "a", "x"}), i);
+        store->save_index(true);
+    }
+    auto store = files.open();
+    ASSERT_EQ(store->element_count(), 1500u);
+    for (int32_t i = 0; i < 100; ++i) ASSERT_GE(store->add(point(), Chunk{i, 1, "b", "y"}), 0);
+    EXPECT_EQ(store->search(last, 1, "").at(0).label, 1499);
 }
 
 } // namespace

@@ -37,6 +37,8 @@ TEST(StoreIndexFile, BadFilesAreDeletedAndRecreatedWithRowsKept) {
         {whole, 16, corrupt},  // vectors of another width
         // an entry point outside the graph (searching it would crash)
         {whole.substr(0, 52) + std::string("\x40\x42\x0f\0", 4) + whole.substr(56), 8, corrupt},
+        // an M above the upper lists' room (adding would write past them)
+        {whole.substr(0, 72) + std::string("\x11\0\0\0\0\0\0\0", 8) + whole.substr(80), 8, corrupt},
     };
     for (const auto &[content, dim, line] : cases) {
         write_file(f.index, content);

@@ -11,11 +11,13 @@
 #include "rag.h"
 #include "store/vector_store.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 #include <unistd.h>
@@ -132,6 +134,16 @@ public:
 private:
     llama_model *model = nullptr;
 };
+
+// A random vector of length one.
+inline std::vector<float> random_unit(std::mt19937 &rng, size_t dim) {
+    std::normal_distribution<float> normal;
+    std::vector<float> v(dim);
+    float norm = 0;
+    for (float &x : v) x = normal(rng), norm += x * x;
+    for (float &x : v) x /= std::sqrt(norm);
+    return v;
+}
 
 struct HandleDeleter {
     void operator()(rag_handle *h) const { rag_destroy(h); }

@@ -127,6 +127,9 @@ public:
 
 private:
     bool init_steps();
+    // Embeds again the stored chunks whose point a crash lost, and saves the
+    // repaired index (engine_index_repair.cpp).
+    void restore_lost_points();
     // Creates the index file's missing parent directories; false (logged) when it cannot.
     bool create_index_directory();
     // The two sources of generate_with_context: one indexed document, or raw text in windows.

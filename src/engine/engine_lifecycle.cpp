@@ -89,6 +89,7 @@ bool Engine::init_steps() {
         shutdown();
         return false;
     }
+    restore_lost_points();
     log_stdout("[Engine] Vector store ready. " + std::to_string(store->element_count()) +
                " vectors indexed.\n");
 

@@ -60,9 +60,25 @@ public:
     void mark_file_indexed(const std::string &path, int64_t mtime);
 
     // Deletes the document's rows, full-text entries and bookkeeping row in one
-    // transaction, then marks its points deleted and forces an index save.
+    // transaction, then marks its points deleted and, when it marked any,
+    // forces an index save.
     // False (logged, nothing changed) when the transaction fails.
     bool remove_document(const std::string &path);
+
+    // ---- repair after a crash (vector_store_repair.cpp) ----
+
+    // Rows are committed at once, points only at the next index save, so a
+    // killed process leaves the two out of step. Marks deleted every live
+    // point without a row (a removal whose save was lost) and returns the
+    // labels of the rows without a live point (adds whose save was lost),
+    // with room made in the index for all of them. One pass over the labels
+    // when nothing is out of step.
+    std::vector<int32_t> reconcile_points();
+    // The stored text of the chunk under label, "" when there is none.
+    std::string chunk_text(int32_t label);
+    // Gives the row under label its point again (reviving a deleted one).
+    // False (logged) when hnswlib refuses it.
+    bool restore_point(int32_t label, const std::vector<float> &embedding);
 
     // ---- search (vector_store_search.cpp) ----
 
@@ -95,6 +111,7 @@ private:
     bool open_database();
     void read_next_label();
     bool write_index_file();
+    std::vector<int32_t> reconcile_points_locked();
 
     std::string index_path;
     std::string db_path;

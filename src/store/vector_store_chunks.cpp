@@ -150,7 +150,7 @@ void VectorStore::mark_file_indexed(const std::string &path, int64_t mtime) {
 /*
 ** Removes one document: marks its points deleted (labels are never reused),
 ** deletes its full-text entries, rows and bookkeeping row in one transaction,
-** then saves the index at once. A failed transaction is rolled back whole and
+** then saves the index at once when a point was marked deleted. A failed transaction is rolled back whole and
 ** logged; the deleted marks stay.
 */
 bool VectorStore::remove_document(const std::string &path) {
@@ -198,14 +198,17 @@ bool VectorStore::remove_document(const std::string &path) {
 
     // Points go only once their rows are gone, so a failed removal leaves
     // the document whole rather than findable by text alone.
+    bool marked = false;
     for (const int32_t label : labels) {
         try {
             index->markDelete(static_cast<hnswlib::labeltype>(static_cast<int64_t>(label)));
-            dirty = true;
+            marked = dirty = true;
         } catch (...) {
             // No point (its save was lost) or already deleted.
         }
     }
-    save_index(true);
+    // A new document has nothing to delete: rewriting the whole file for it
+    // would make importing a folder quadratic.
+    if (marked) save_index(true);
     return true;
 }

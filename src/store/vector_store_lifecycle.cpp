@@ -6,12 +6,12 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <system_error>
 
 #include "common/log.h"
 #include "platform/filesystem.h"
+#include "store/index_check.h"
 #include "store/sqlite_statement.h"
 
 namespace fs = std::filesystem;
@@ -39,42 +39,6 @@ int64_t steady_now_ns() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-// hnswlib trusts the file's header: a capacity below the element count, an
-// entry point outside the graph or vectors of another width make it read or
-// write past its buffers. Such files are refused the way hnswlib refuses
-// other corrupt ones. (The link lists themselves stay trusted.)
-template <typename T>
-bool read_field(std::istream &in, T &value) {
-    return static_cast<bool>(in.read(reinterpret_cast<char *>(&value), sizeof value));
-}
-
-void check_index_header(const std::string &path, int32_t dim, size_t max_elements) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in.is_open()) throw std::runtime_error("Cannot open file");
-    size_t offset_level0 = 0, capacity = 0, count = 0, bytes_per_element = 0, label_offset = 0,
-           data_offset = 0, max_m = 0, max_m0 = 0, m = 0, ef_construction = 0;
-    int max_level = 0;
-    hnswlib::tableint entry_point = 0;
-    double mult = 0;
-    const bool read = read_field(in, offset_level0) && read_field(in, capacity) &&
-                      read_field(in, count) && read_field(in, bytes_per_element) &&
-                      read_field(in, label_offset) && read_field(in, data_offset) &&
-                      read_field(in, max_level) && read_field(in, entry_point) &&
-                      read_field(in, max_m) && read_field(in, max_m0) && read_field(in, m) &&
-                      read_field(in, mult) && read_field(in, ef_construction);
-    const size_t vector_bytes = static_cast<size_t>(dim) * sizeof(float);
-    const size_t allocated = count <= max_elements ? max_elements : capacity;
-    const bool sane =
-        read && offset_level0 == 0 && count <= allocated && max_m0 > 0 && max_m0 <= 65535 &&
-        data_offset == max_m0 * sizeof(hnswlib::tableint) + sizeof(hnswlib::linklistsizeint) &&
-        label_offset == data_offset + vector_bytes &&
-        bytes_per_element == label_offset + sizeof(hnswlib::labeltype) &&
-        // an empty graph has level -1 and no entry point
-        (count == 0 ? max_level == -1 : max_level >= 0 && entry_point < count) &&
-        (allocated == 0 || bytes_per_element <= SIZE_MAX / allocated);
-    if (!sane) throw std::runtime_error("Index seems to be corrupted or unsupported");
 }
 
 // A leftover temporary file (or a link someone put there) is ours to replace;
@@ -143,12 +107,13 @@ bool VectorStore::load_or_create_index() {
         return false;
     }
     try {
-        check_index_header(index_path, dim, max_elements);
+        check_index_file(index_path, dim, max_elements);
         index = std::make_unique<Index>(space.get(), index_path, false, max_elements, true);
         if (index->max_elements_ == 0) {
             log_stderr("[VectorStore] Loaded index has max_elements=0. Recreating.\n");
             throw std::runtime_error("Corrupted index (max_elements=0)");
         }
+        check_index_graph(*index);
         return true;
     } catch (const std::exception &e) {
         log_stderr(std::string("[VectorStore] Failed to load index, recreating: ") + e.what() +

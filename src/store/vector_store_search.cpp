@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "common/log.h"
+#include "store/query_tokenizer.h"
 #include "store/sqlite_statement.h"
 #include "store/text_normalize.h"
 
@@ -16,14 +17,15 @@ namespace {
 
 constexpr float kMinVectorScore = 0.45f;
 
-// The FTS5 expression for a question: every word of 3 bytes or more as a
-// prefix phrase, all required.
-std::string build_text_query(const std::string &question) {
+// The FTS5 expression for a question: every word of 3 bytes or more in which
+// the table's tokenizer finds a token, as a prefix phrase, all required. A
+// word without one ("–", "…") would be a phrase that matches nothing.
+std::string build_text_query(const std::string &question, QueryTokenizer &tokens) {
     std::istringstream words(normalize_text(question));
     words.imbue(std::locale::classic());
     std::string query, word;
     while (words >> word) {
-        if (word.size() < 3) continue;
+        if (word.size() < 3 || !tokens.has_token(word)) continue;
         if (!query.empty()) query += " AND ";
         query += '"' + word + "\"*";
     }
@@ -34,9 +36,10 @@ std::string build_text_query(const std::string &question) {
 
 /*
 ** Hybrid search: the nearest 2 * top_k points scoring above 0.45, plus the
-** first 20 full-text matches of the question's words (bonus 1 + 0.1 * bm25, and
-** a further 1 for a text-only hit). Best first, at most top_k hits. Returns an
-** empty list on any failure, and while the index holds no points at all.
+** 20 best full-text matches of the question's words, each adding 2 + 0.1 * bm25
+** (so a text match close in meaning ranks above the same match far from it).
+** Best first, at most top_k hits. Returns an empty list on any failure, and
+** while the index holds no points at all.
 */
 std::vector<ChunkHit> VectorStore::search(const std::vector<float> &query, int32_t top_k,
                                           const std::string &question) {
@@ -62,10 +65,10 @@ std::vector<ChunkHit> VectorStore::search(const std::vector<float> &query, int32
         }
 
         if (!question.empty()) {
-            const std::string text_query = build_text_query(question);
-            // No ORDER BY: FTS5 yields rowid order, so the lowest labels take part.
-            SqliteStatement matches(
-                db, "SELECT rowid, -rank FROM chunks_fts WHERE chunks_fts MATCH ? LIMIT 20");
+            QueryTokenizer tokens(db);
+            const std::string text_query = build_text_query(question, tokens);
+            SqliteStatement matches(db, "SELECT rowid, -rank FROM chunks_fts WHERE chunks_fts "
+                                        "MATCH ? ORDER BY rank LIMIT 20");
             if (matches.ok()) {
                 matches.bind_text(1, text_query);
                 int rows = 0;
@@ -73,13 +76,9 @@ std::vector<ChunkHit> VectorStore::search(const std::vector<float> &query, int32
                     const int32_t label = matches.column_int(0);
                     const float rank = static_cast<float>(matches.column_double(1));
                     const float bonus = rank * 0.1f + 1.0f;
-                    auto found = scores.find(label);
-                    if (found != scores.end()) {
-                        found->second += bonus;
-                    } else {
-                        scores.emplace(label, bonus + 1.0f);
-                        fetch_order.push_back(label);
-                    }
+                    const auto [entry, fresh] = scores.emplace(label, 0.0f);
+                    if (fresh) fetch_order.push_back(label);
+                    entry->second += bonus + 1.0f;
                     ++rows;
                 }
                 if (rows > 0)

@@ -1,0 +1,94 @@
+// Index files with damaged link lists, opened through the C API: each is
+// refused at init and replaced by a new index, and nothing afterwards crashes.
+
+#include <cstring>
+
+#include "rag.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace test_support;
+
+// hnswlib's file: a 96-byte header, then each element's level-0 block, then
+// each element's upper-level lists, each after its 4-byte size.
+constexpr size_t kMaxLevelAt = 48, kEntryAt = 52, kHeader = 96, kBlock = 32 * 4 + 4 + 384 * 4 + 8;
+constexpr size_t kUpperList = 16 * 4 + 4;
+
+template <typename T> T get(const std::string &f, size_t at) {
+    T v;
+    std::memcpy(&v, f.data() + at, sizeof v);
+    return v;
+}
+template <typename T> std::string with(std::string f, size_t at, T v) {
+    std::memcpy(&f[at], &v, sizeof v);
+    return f;
+}
+
+struct SavedIndex {
+    std::string bytes;
+    uint32_t count, low = 0, high = 0;  // a level-0 element and one with upper levels
+    size_t high_size_at = 0;            // where the size of high's upper lists is
+};
+
+// An index of 300 random points as the engine stores them.
+SavedIndex make_index(const TempDir &dir) {
+    VectorStore store(dir.str("made.bin"), dir.str("made.db"), 384, 100000, 16, 200, 200);
+    EXPECT_TRUE(store.init());
+    std::mt19937 rng(5);
+    for (int32_t i = 0; i < 300; ++i) store.add(random_unit(rng, 384), Chunk{i, 1, "made", "x"});
+    store.save_index(true);
+    SavedIndex s{read_file(dir.str("made.bin")), 300};
+    size_t at = kHeader + s.count * kBlock;
+    for (uint32_t i = 0; i < s.count; ++i) {
+        const uint32_t size = get<uint32_t>(s.bytes, at);
+        if (size == 0) s.low = i;
+        if (size != 0 && !s.high_size_at) s.high = i, s.high_size_at = at;
+        at += 4 + size;
+    }
+    return s;
+}
+
+TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
+    TempDir dir;
+    const SavedIndex s = make_index(dir);
+    ASSERT_TRUE(s.high_size_at);
+    const std::string &f = s.bytes;
+    const size_t low_links = kHeader + s.low * kBlock, high_upper = s.high_size_at + 4;
+    // a list one link longer, the link inserted after it so the file size still adds up
+    std::string ragged = with(f, s.high_size_at, get<uint32_t>(f, s.high_size_at) + 4);
+    ragged.insert(high_upper + get<uint32_t>(f, s.high_size_at), 4, '\0');
+
+    const std::pair<const char *, std::string> damaged[] = {
+        {"entry point on level 0", with(f, kEntryAt, s.low)},
+        {"raised top level", with(f, kMaxLevelAt, get<int>(f, kMaxLevelAt) + 1)},
+        {"neighbour beyond the elements", with(with(f, low_links, uint16_t{1}), low_links + 4, s.count + 5)},
+        {"more neighbours than allowed", with(f, low_links, uint16_t{33})},
+        {"upper neighbour without that level",
+         with(with(f, high_upper, uint16_t{1}), high_upper + 4, s.low)},
+        {"upper list not whole", ragged},
+    };
+    for (const auto &[what, bytes] : damaged) {
+        write_file(dir.str("index.bin"), bytes);
+        HandlePtr h = open_handle(dir, "none.gguf", false);
+        CapturedOutput out;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK) << what;
+        EXPECT_HAS(out.err(), "[VectorStore] Failed to load index, recreating: Index seems to be "
+                              "corrupted or unsupported\n");
+        EXPECT_HAS(out.out(), "[Engine] Vector store ready. 0 vectors indexed.\n");
+        rag_search_result r[3];
+        EXPECT_EQ(rag_add_text_document(h.get(), dir.str("a.txt").c_str(), "texto novo"), RAG_OK);
+        EXPECT_EQ(rag_search(h.get(), "texto", 3, r), 1) << what;
+    }
+    // The intact file loads, and a search walks its graph.
+    write_file(dir.str("index.bin"), f);
+    HandlePtr h = open_handle(dir, "none.gguf", false);
+    CapturedOutput out;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    EXPECT_EQ(out.err(), "");
+    EXPECT_HAS(out.out(), "[Engine] Vector store ready. 300 vectors indexed.\n");
+    rag_search_result r[3];
+    EXPECT_GE(rag_search(h.get(), "texto", 3, r), 1);
+}
+
+} // namespace
