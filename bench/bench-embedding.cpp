@@ -1,12 +1,9 @@
 // Indexing host text through the library against a bare llama.cpp encode loop
 // over the same chunks, with the same context parameters and threads.
 
-#include <cmath>
 #include <memory>
 #include <vector>
 #include <unistd.h>
-
-#include "llama.h"
 
 #include "api/rag_handle.h"
 #include "bench_support.h"
@@ -21,50 +18,6 @@ struct HandleCloser {
     void operator()(rag_handle *h) const { rag_destroy(h); }
 };
 
-// llama.cpp called as the engine calls it: one text per encode, memory
-// cleared before each, the pooled output normalised.
-class RawEncoder {
-public:
-    RawEncoder(const std::string &path, int threads) {
-        llama_model_params mp = llama_model_default_params();
-        mp.n_gpu_layers = 0;
-        model = llama_model_load_from_file(path.c_str(), mp);
-        if (!model) return;
-        llama_context_params cp = llama_context_default_params();
-        cp.n_ctx = cp.n_batch = 512;
-        cp.n_threads = cp.n_threads_batch = threads;
-        cp.embeddings = true;
-        ctx = llama_init_from_model(model, cp);
-    }
-    ~RawEncoder() {
-        if (ctx) llama_free(ctx);
-        if (model) llama_model_free(model);
-    }
-    bool ok() const { return ctx != nullptr; }
-
-    std::vector<float> encode(const std::string &text, int32_t *n_tokens = nullptr) {
-        const llama_vocab *vocab = llama_model_get_vocab(model);
-        std::vector<llama_token> tokens(text.size() + 8);
-        const int32_t n = llama_tokenize(vocab, text.data(), static_cast<int32_t>(text.size()), tokens.data(),
-                                         static_cast<int32_t>(tokens.size()), true, false);
-        tokens.resize(static_cast<size_t>(std::min<int32_t>(std::max(n, 0), 512)));
-        if (n_tokens) *n_tokens = static_cast<int32_t>(tokens.size());
-        llama_memory_clear(llama_get_memory(ctx), true);
-        if (llama_encode(ctx, llama_batch_get_one(tokens.data(), static_cast<int32_t>(tokens.size()))) != 0)
-            return {};
-        const float *out = llama_get_embeddings_seq(ctx, 0);
-        std::vector<float> v(out, out + 384);
-        float sum = 0;
-        for (float x : v) sum += x * x;
-        for (float &x : v) x /= std::sqrt(sum);
-        return v;
-    }
-
-private:
-    llama_model *model = nullptr;
-    llama_context *ctx = nullptr;
-};
-
 void BM_IndexText(benchmark::State &state) {
     const int threads = static_cast<int>(state.range(0));
     const std::string model = bench::model("bench-embed-minilm");
@@ -73,7 +26,7 @@ void BM_IndexText(benchmark::State &state) {
     std::unique_ptr<rag_handle, HandleCloser> h(rag_create("", model.c_str(), (dir / "index.bin").c_str(),
                                                            dir.c_str(), (dir / "data").c_str(), 0, threads));
     if (!h || rag_init(h.get()) != RAG_OK) return state.SkipWithError(("cannot start on " + model).c_str());
-    RawEncoder raw(model, threads);
+    bench::RawEncoder raw(model, threads);
     if (!raw.ok()) return state.SkipWithError("raw context failed");
 
     // 256-word windows overlapping by 32 words.

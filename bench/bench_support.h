@@ -7,7 +7,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include "llama.h"
+
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +19,7 @@
 #include <functional>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace bench {
 
@@ -68,6 +72,54 @@ inline void report_latency(benchmark::State &state, const Pair &t) {
     state.counters["ratio"] = t.raw / t.library;
     state.SetLabel("ms");
 }
+
+// llama.cpp called as the engine calls it: one text per encode with a context
+// of 512, memory cleared before each, the pooled output normalised.
+class RawEncoder {
+public:
+    RawEncoder(const std::string &path, int threads) {
+        llama_backend_init();
+        llama_model_params mp = llama_model_default_params();
+        mp.n_gpu_layers = 0;
+        model = llama_model_load_from_file(path.c_str(), mp);
+        if (!model) return;
+        llama_context_params cp = llama_context_default_params();
+        cp.n_ctx = cp.n_batch = 512;
+        cp.n_threads = cp.n_threads_batch = threads;
+        cp.embeddings = true;
+        ctx = llama_init_from_model(model, cp);
+    }
+    ~RawEncoder() {
+        if (ctx) llama_free(ctx);
+        if (model) llama_model_free(model);
+        llama_backend_free();
+    }
+    RawEncoder(const RawEncoder &) = delete;
+    RawEncoder &operator=(const RawEncoder &) = delete;
+    bool ok() const { return ctx != nullptr; }
+
+    std::vector<float> encode(const std::string &text, int32_t *n_tokens = nullptr) {
+        const llama_vocab *vocab = llama_model_get_vocab(model);
+        std::vector<llama_token> tokens(text.size() + 8);
+        const int32_t n = llama_tokenize(vocab, text.data(), static_cast<int32_t>(text.size()), tokens.data(),
+                                         static_cast<int32_t>(tokens.size()), true, false);
+        tokens.resize(static_cast<size_t>(std::min<int32_t>(std::max(n, 0), 512)));
+        if (n_tokens) *n_tokens = static_cast<int32_t>(tokens.size());
+        llama_memory_clear(llama_get_memory(ctx), true);
+        if (llama_encode(ctx, llama_batch_get_one(tokens.data(), static_cast<int32_t>(tokens.size()))) != 0)
+            return {};
+        const float *out = llama_get_embeddings_seq(ctx, 0);
+        std::vector<float> v(out, out + 384);
+        float sum = 0;
+        for (float x : v) sum += x * x;
+        for (float &x : v) x /= std::sqrt(sum);
+        return v;
+    }
+
+private:
+    llama_model *model = nullptr;
+    llama_context *ctx = nullptr;
+};
 
 // Deterministic Portuguese prose of `count` words: about two WordPiece tokens
 // a word, so the engine's 256-word chunks come near the 512-token context.
