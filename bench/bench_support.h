@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 // A model written by `rag-make-models bench` (bench models) or `all` (test models).
 inline std::string model(const std::string &name) {
     const char *env = std::getenv(name.rfind("bench-", 0) == 0 ? "RAG_BENCH_MODELS" : "RAG_TEST_MODELS");
-    const fs::path dir = env && *env ? env : name.rfind("bench-", 0) == 0 ? "out/bench-models" : "out/models";
+    const fs::path dir = env && *env ? env : name.rfind("bench-", 0) == 0 ? "out/bench-models" : "out/release/models";
     return (dir / (name + ".gguf")).string();
 }
 
