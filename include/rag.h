@@ -56,7 +56,7 @@ typedef struct rag_handle rag_handle;
 /* One search result, as filled by rag_search. Strings are cut byte-wise and
  * padded with NUL bytes to the end of their arrays. */
 typedef struct rag_search_result {
-    char    file_path[512];  /* stored path form (slashes as backslashes) */
+    char    file_path[512];  /* stored path form (see rag_get_indexed_files) */
     char    text[2048];      /* chunk text */
     float   score;           /* higher is better */
     int32_t chunk_id;        /* position of the chunk within its document */
@@ -122,7 +122,9 @@ RAG_API int rag_remove_document(rag_handle *h, const char *path);
 RAG_API int rag_is_file_indexed(rag_handle *h, const char *path);
 
 /* Writes every indexed path followed by "\n" into buf, whole or not at all
- * (RAG_ERR_BUFFER_TOO_SMALL leaves buf untouched). */
+ * (RAG_ERR_BUFFER_TOO_SMALL leaves buf untouched). Paths are in their stored
+ * form: as given, less one trailing separator; on Windows with every '/'
+ * turned into '\\'. */
 RAG_API int rag_get_indexed_files(rag_handle *h, char *buf, int buf_size);
 
 /* Writes a document's stored text (its chunks joined by "\n"), whole or not
@@ -161,6 +163,34 @@ RAG_API int rag_generate_chat_with_context(rag_handle *h, const char *history, c
  * question, cut to fit. */
 RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *question, char *buf,
                               int buf_size);
+
+/* ---- indexing state and watching --------------------------------------- */
+
+/* The watcher's reports: *total counts every change reported since the handle
+ * was initialised (a path reported twice counts twice); *done counts those
+ * whose document the host has since indexed or removed with the calls above,
+ * whatever their result. May run while another thread indexes. */
+RAG_API int rag_get_indexing_progress(rag_handle *h, int *done, int *total);
+
+/* A one-line status, whole or not at all: "" when nothing waits and nothing is
+ * being indexed, else "Indexing: <file name>" or "Preparing...", followed by
+ * " (done/total)" once the watcher reported anything. May run while another
+ * thread indexes. */
+RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
+
+/* Starts watching the watch_dir tree on a background thread of idle priority
+ * (after a successful rag_init; otherwise, or while watching, nothing
+ * happens). Supported files (.txt .md .rst .csv .log .pdf .docx .html .htm)
+ * that are created, written or renamed into the tree are counted and queued,
+ * each path at most once per 2 seconds; the host still indexes them itself.
+ * Deletions are not reported. A directory that cannot be opened ends watching
+ * (see the log); call again to retry. */
+RAG_API void rag_start_watching(rag_handle *h);
+
+/* Stops watching and waits for the thread (at once when it is idle).
+ * rag_destroy does this itself. Must not overlap rag_start_watching or
+ * rag_destroy on the same handle. */
+RAG_API void rag_stop_watching(rag_handle *h);
 
 #ifdef __cplusplus
 }

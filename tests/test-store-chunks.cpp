@@ -20,27 +20,28 @@ protected:
 };
 
 TEST(StoredPath, Forms) {
-    EXPECT_EQ(normalize_path("D:/Docs/a.txt"), "D:\\Docs\\a.txt");
-    EXPECT_EQ(normalize_path("D:/Docs/"), "D:\\Docs");
-    EXPECT_EQ(normalize_path("D:/Docs//"), "D:\\Docs\\");
-    EXPECT_EQ(normalize_path("D:/"), "D:\\");
-    EXPECT_EQ(normalize_path("abc/"), "abc");
+    EXPECT_EQ(normalize_path("/docs/a.txt"), "/docs/a.txt");
+    EXPECT_EQ(normalize_path("/docs/"), "/docs");
+    EXPECT_EQ(normalize_path("/docs//"), "/docs/");
+    EXPECT_EQ(normalize_path("/"), "/");
+    EXPECT_EQ(normalize_path("a\\b.txt\\"), "a\\b.txt\\");  // a backslash is a name byte
 }
 
 TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
-    ASSERT_EQ(add("D:\\Docs\\a.txt", 2, "two"), 0);
-    ASSERT_EQ(add("D:/Docs/a.txt", 0, "zero"), 1);
-    ASSERT_EQ(add("D:/Docs/a.TXT", 0, "other"), 2);
-    ASSERT_EQ(add("D:/Docs/a.txt", 1, "one"), 3);
-    const auto chunks = store->get_file_chunks("D:/Docs/a.txt");
+    ASSERT_EQ(add("/docs/a.txt/", 2, "two"), 0);
+    ASSERT_EQ(add("/docs/a.txt", 0, "zero"), 1);
+    ASSERT_EQ(add("/docs/a.TXT", 0, "other"), 2);
+    ASSERT_EQ(add("/docs/a.txt", 1, "one"), 3);
+    ASSERT_EQ(add("\\docs\\a.txt", 0, "elsewhere"), 4);
+    const auto chunks = store->get_file_chunks("/docs/a.txt");
     ASSERT_EQ(chunks.size(), 3u);
     for (int32_t i = 0; i < 3; ++i) {
         EXPECT_EQ(chunks[static_cast<size_t>(i)].chunk_id, i);
-        EXPECT_EQ(chunks[static_cast<size_t>(i)].file_path, "D:/Docs/a.txt");
+        EXPECT_EQ(chunks[static_cast<size_t>(i)].file_path, "/docs/a.txt");
     }
-    EXPECT_EQ(store->get_document_text("D:\\Docs\\a.txt"), "zero\none\ntwo");
-    EXPECT_EQ(store->get_document_text("D:/Docs/a.TXT"), "other");
-    EXPECT_EQ(store->get_document_text("D:/Docs/none.txt"), "");
+    EXPECT_EQ(store->get_document_text("/docs/a.txt/"), "zero\none\ntwo");
+    EXPECT_EQ(store->get_document_text("/docs/a.TXT"), "other");
+    EXPECT_EQ(store->get_document_text("/docs/none.txt"), "");
 }
 
 TEST_F(Chunks, DocumentTextJoin) {
@@ -83,34 +84,34 @@ TEST_F(Chunks, ModificationTimeWithinTwoSeconds) {
     const int64_t t = 133500000000000000;
     {
         CapturedOutput out;
-        EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t));
-        store->mark_file_indexed("C:/d/a.txt", 1);
-        store->mark_file_indexed("C:/d/a.txt", t);
-        EXPECT_TRUE(store->is_file_indexed("C:\\d\\a.txt", t + 19999999));
-        EXPECT_TRUE(store->is_file_indexed("C:/d/a.txt", t - 19999999));
+        EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t));
+        store->mark_file_indexed("/d/a.txt", 1);
+        store->mark_file_indexed("/d/a.txt", t);
+        EXPECT_TRUE(store->is_file_indexed("/d/a.txt/", t + 19999999));
+        EXPECT_TRUE(store->is_file_indexed("/d/a.txt", t - 19999999));
         EXPECT_EQ(out.out(), "");
     }
     EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM indexed_files"), 1);
     CapturedOutput out;
-    EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t + 20000000));
-    EXPECT_FALSE(store->is_file_indexed("C:/d/a.txt", t - 30000000));
-    EXPECT_EQ(out.out(), "[VectorStore] MODIFICATION DETECTED for C:\\d\\a.txt (DB=133500000000000000, "
+    EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t + 20000000));
+    EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t - 30000000));
+    EXPECT_EQ(out.out(), "[VectorStore] MODIFICATION DETECTED for /d/a.txt (DB=133500000000000000, "
                          "File=133500000020000000, Diff=20000000)\n"
-                         "[VectorStore] MODIFICATION DETECTED for C:\\d\\a.txt (DB=133500000000000000, "
+                         "[VectorStore] MODIFICATION DETECTED for /d/a.txt (DB=133500000000000000, "
                          "File=133499999970000000, Diff=30000000)\n");
 }
 
 TEST_F(Chunks, RemoveDocument) {
-    ASSERT_EQ(add("C:/d/a.txt", 0, "alpha words"), 0);
-    ASSERT_EQ(add("C:/d/a.txt", 1, "alpha more"), 1);
-    ASSERT_EQ(add("C:/d/b.txt", 2, "alpha beta"), 2);
-    store->mark_file_indexed("C:/d/a.txt", 50);
-    store->mark_file_indexed("C:/d/empty.txt", 50);
+    ASSERT_EQ(add("/d/a.txt", 0, "alpha words"), 0);
+    ASSERT_EQ(add("/d/a.txt", 1, "alpha more"), 1);
+    ASSERT_EQ(add("/d/b.txt", 2, "alpha beta"), 2);
+    store->mark_file_indexed("/d/a.txt", 50);
+    store->mark_file_indexed("/d/empty.txt", 50);
 
-    store->remove_document("C:/d/empty.txt/");
+    store->remove_document("/d/empty.txt/");
     EXPECT_FALSE(fs::exists(files.index));  // nothing deleted, nothing saved
     EXPECT_EQ(store->get_indexed_files().size(), 1u);
-    store->remove_document("C:\\d\\a.txt");
+    store->remove_document("/d/a.txt/");
     EXPECT_TRUE(fs::exists(files.index));  // deleted points force a save
     EXPECT_FALSE(store->has_unsaved_changes());
     EXPECT_EQ(store->element_count(), 3u);
@@ -120,7 +121,7 @@ TEST_F(Chunks, RemoveDocument) {
     const auto hits = store->search(unit(0), 10, "alpha");
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].label, 2);
-    EXPECT_EQ(add("C:/d/a.txt", 0, "again"), 3);
+    EXPECT_EQ(add("/d/a.txt", 0, "again"), 3);
 }
 
 TEST_F(Chunks, FailedRemovalRollsBackWhole) {

@@ -11,6 +11,7 @@
 #include "rag.h"
 #include "store/vector_store.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +20,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 #include <unistd.h>
 
@@ -93,6 +95,17 @@ private:
     bool done = false;
     std::string out_, err_;
 };
+
+// Polls done() until it holds or a generous deadline passes; its last answer.
+template <typename Done>
+bool eventually(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // Shows both strings when needle is missing from text.
 #define EXPECT_HAS(text, needle) EXPECT_PRED_FORMAT2(::testing::IsSubstring, needle, text)

@@ -5,6 +5,21 @@
 #include "api/rag_handle.h"
 #include "platform/filesystem.h"
 
+namespace {
+
+// The host has dealt with path's document, whatever came of the call: the
+// watcher's reports of it are done. Returns rc.
+int settle_queue(rag_handle *h, const char *path, int rc) noexcept {
+    try {
+        h->engine->settle_queued(path);
+    } catch (...) {
+        // Only the progress count is behind; the call's own result stands.
+    }
+    return rc;
+}
+
+} // namespace
+
 extern "C" {
 
 RAG_API int rag_add_document(rag_handle *h, const char *path) {
@@ -13,12 +28,12 @@ RAG_API int rag_add_document(rag_handle *h, const char *path) {
         set_last_error(h, "Engine not initialized. Call rag_init() first.");
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string p(path);
         if (h->engine->add_document(p)) return RAG_OK;
         set_last_error(h, "Failed to index: " + p);
         return RAG_ERR_DOCUMENT_FAILED;
-    });
+    }));
 }
 
 RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *text) {
@@ -27,22 +42,22 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
         set_last_error(h, kNotInitializedMessage);
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string t(text);
         const std::string p(path);
         if (h->engine->add_text_document(p, t)) return RAG_OK;
         set_last_error(h, "Failed to index text for: " + p);
         return RAG_ERR_DOCUMENT_FAILED;
-    });
+    }));
 }
 
 RAG_API int rag_remove_document(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     if (!h->engine->is_initialized()) return RAG_ERR_NOT_INITIALIZED;
-    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         h->engine->remove_document(path);
         return RAG_OK;
-    });
+    }));
 }
 
 RAG_API int rag_is_file_indexed(rag_handle *h, const char *path) {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <filesystem>
@@ -9,7 +8,6 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/document_locks.h"
@@ -17,6 +15,7 @@
 #include "engine/engine_config.h"
 #include "engine/prompt.h"
 #include "engine/search_result.h"
+#include "indexer/indexer.h"
 #include "store/vector_store.h"
 
 struct llama_model;
@@ -119,9 +118,25 @@ public:
     // Tokens of the last prompt whose decoding completed (what the memory holds).
     const std::vector<llama_token> &prompt_cache() const { return chat.prompt_cache(); }
 
-    // ---- progress (engine_progress.cpp) ----
+    // ---- watching (engine_lifecycle.cpp) ----
 
-    std::string current_file_name();
+    // Start and stop the directory watcher; nothing before init succeeded.
+    void start_watching();
+    void stop_watching();
+
+    // ---- change queue and progress (engine_progress.cpp) ----
+
+    // The watcher's callback: queues path and counts it in the total.
+    void enqueue_changed_file(const std::string &path);
+    // Counters, each written only when its pointer is not null.
+    void get_indexing_progress(int *done, int *total);
+    // "" when nothing is queued and no file is being indexed; otherwise
+    // "Indexing: <file name>" or "Preparing...", then " (done/total)" once
+    // anything was reported.
+    std::string get_indexing_status();
+    // The host has indexed or removed path's document: every queued entry
+    // naming it (in the stored path form) leaves the queue and counts as done.
+    void settle_queued(const std::string &path);
 
     ReadRetryPolicy read_retry;
 
@@ -157,14 +172,14 @@ private:
     llama_model *embed_model = nullptr;
     llama_context *embed_ctx = nullptr;
     DocumentLocks document_locks;
-    std::recursive_mutex progress_mutex;
     std::recursive_mutex embed_mutex;
-    std::string current_file;
-    std::deque<std::string> pending_files;
+    // Lock order: queue_mutex before progress_mutex.
+    std::mutex queue_mutex;
+    std::deque<std::string> pending_files;  // paths the watcher reported, not yet dealt with
+    std::recursive_mutex progress_mutex;
+    std::string current_file;               // file name being indexed by add_document, or ""
     int32_t progress_total = 0;
     int32_t progress_done = 0;
-    std::mutex queue_mutex;
-    std::condition_variable queue_cv;
-    std::thread worker_thread;
-    bool worker_running = false;
+    // Last, so that its thread is gone before the queue it reports to.
+    std::unique_ptr<Indexer> indexer;
 };

@@ -14,6 +14,7 @@ namespace {
 
 constexpr size_t kInitialIndexCapacity = 100000;
 constexpr uint32_t kEmbeddingContextTokens = 512;
+constexpr int kDebounceMs = 2000;
 
 // llama.cpp narrates every load on stderr; keep only its errors (and their
 // continuation lines) so the engine's own lines stay readable.
@@ -93,7 +94,9 @@ bool Engine::init_steps() {
     log_stdout("[Engine] Vector store ready. " + std::to_string(store->element_count()) +
                " vectors indexed.\n");
 
-    worker_running = false;
+    indexer = std::make_unique<Indexer>(
+        config.watch_dir, [this](const std::string &path) { enqueue_changed_file(path); },
+        kDebounceMs);
     initialized = true;
     log_stdout("[Engine] Initialization complete. (Flutter-driven indexing)\n");
     return true;
@@ -113,14 +116,8 @@ bool Engine::create_index_directory() {
 }
 
 void Engine::shutdown() {
-    if (worker_running) {
-        {
-            std::lock_guard<std::mutex> lock(queue_mutex);
-            worker_running = false;
-        }
-        queue_cv.notify_all();
-        if (worker_thread.joinable()) worker_thread.join();
-    }
+    // Its destructor stops and joins the watcher, and logs rather than throws.
+    indexer.reset();
 
     unload_llm();
 
@@ -133,4 +130,12 @@ void Engine::shutdown() {
     llama_backend_free();
     initialized = false;
     log_stdout("[Engine] Shutdown complete.\n");
+}
+
+void Engine::start_watching() {
+    if (indexer) indexer->start();
+}
+
+void Engine::stop_watching() {
+    if (indexer) indexer->stop();
 }

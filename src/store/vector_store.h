@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/paths.h"
 #include "store/chunk.h"
 #include "store/chunk_hit.h"
 
@@ -130,6 +131,5 @@ private:
     std::atomic<bool> dirty{false};
 };
 
-// The key under which the store files a document: every '/' becomes '\\', then
-// one trailing '\\' is dropped when the path is longer than 3 bytes.
-std::string normalize_path(const std::string &path);
+// The key under which the store files a document (see platform/paths.h).
+using platform::normalize_path;

@@ -1,7 +1,10 @@
-#include "store/vector_store.h"
+#include "platform/paths.h"
 
-// Rows are keyed by this form so that both separators name one document, as
-// Windows treats them.
+namespace platform {
+
+char path_separator() { return '\\'; }
+
+// Rows are keyed by this form so that both separators name one document.
 std::string normalize_path(const std::string &path) {
     std::string out = path;
     for (char &c : out)
@@ -11,3 +14,5 @@ std::string normalize_path(const std::string &path) {
     if (out.size() > 3 && out.back() == '\\') out.pop_back();
     return out;
 }
+
+} // namespace platform

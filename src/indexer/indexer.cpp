@@ -1,0 +1,92 @@
+#include "indexer/indexer.h"
+
+#include <exception>
+
+#include "common/log.h"
+#include "indexer/supported_file.h"
+#include "platform/paths.h"
+
+namespace {
+
+constexpr int kWaitSliceMs = 1000;
+
+} // namespace
+
+Indexer::Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms)
+    : directory(directory), on_change(std::move(on_change)), debounce_ms(debounce_ms) {}
+
+Indexer::~Indexer() {
+    try {
+        stop();
+        if (thread.joinable()) thread.join();
+    } catch (const std::exception &e) {
+        log_stderr(std::string("[Indexer] ") + e.what() + "\n");
+    }
+}
+
+void Indexer::start() {
+    if (running.exchange(true)) return;
+    // A watcher that ended because the directory did not open.
+    if (thread.joinable()) thread.join();
+    watch = std::make_unique<platform::DirectoryWatch>();
+    thread = std::thread(&Indexer::thread_main, this);
+}
+
+void Indexer::stop() {
+    if (!running.exchange(false)) return;
+    if (watch) watch->wake();
+    if (thread.joinable()) thread.join();
+    watch.reset();
+}
+
+void Indexer::thread_main() {
+    platform::lower_current_thread_to_idle();
+    log_stdout("[Indexer] Watcher thread started (IDLE priority)\n");
+    try {
+        watch_loop(*watch);
+    } catch (const std::exception &e) {
+        log_stderr(std::string("[Indexer] Watcher error: ") + e.what() + "\n");
+    } catch (...) {
+        log_stderr("[Indexer] Watcher error\n");
+    }
+    watch->close();
+    log_stdout("[Indexer] Watcher thread stopped\n");
+}
+
+void Indexer::watch_loop(platform::DirectoryWatch &w) {
+    using Status = platform::DirectoryWatch::Batch::Status;
+    if (const unsigned long error = w.open(directory)) {
+        log_stderr("[Indexer] Failed to open directory: " + directory + " (error " +
+                   std::to_string(error) + ")\n");
+        running.exchange(false);
+        return;
+    }
+    while (running.load()) {
+        const platform::DirectoryWatch::Batch batch = w.next_batch(kWaitSliceMs);
+        if (!running.load()) return;  // a batch not yet walked is dropped
+        if (batch.status == Status::failed) {
+            if (!batch.error.empty()) log_stderr("[Indexer] " + batch.error + "\n");
+            return;
+        }
+        for (const std::string &name : batch.names) report(name);
+    }
+}
+
+void Indexer::report(const std::string &name) {
+    const std::string path = directory + platform::path_separator() + name;
+    if (!is_supported_file(path)) return;
+    const auto now = std::chrono::steady_clock::now();
+    const auto last = last_event.find(path);
+    if (last != last_event.end() &&
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - last->second).count() < debounce_ms)
+        return;
+    last_event[path] = now;
+    log_stdout("[Indexer] File changed: " + path + "\n");
+    if (!on_change) return;
+    try {
+        on_change(path);
+    } catch (const std::exception &e) {
+        // One lost report must not end watching.
+        log_stderr("[Indexer] Change callback failed for " + path + ": " + e.what() + "\n");
+    }
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/directory_watch.h"
+
+// Watches one directory tree on a background thread of idle priority and
+// reports each supported file that is created, written or renamed into it,
+// at most once per path within the debounce interval. It indexes nothing.
+//
+// start, stop and destruction come from host threads and must not overlap;
+// on_change runs on the watcher thread and must not stop the watcher.
+class Indexer {
+public:
+    using ChangeCallback = std::function<void(const std::string &)>;
+
+    // Keeps the arguments; opens and starts nothing. directory is used as
+    // given, both to open and as the prefix of every reported path.
+    Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms);
+    // Stops watching, then joins a watcher that ended by itself.
+    ~Indexer();
+    Indexer(const Indexer &) = delete;
+    Indexer &operator=(const Indexer &) = delete;
+
+    // Starts the watcher thread unless it runs. Throws std::system_error when
+    // no thread (or wake-up) can be made; watching then counts as running
+    // until stop.
+    void start();
+    // Ends the watcher and waits for its thread, which leaves any wait at
+    // once. Throws the thread library's std::system_error when the join fails.
+    void stop();
+    bool is_running() const { return running.load(); }
+
+private:
+    void thread_main();
+    void watch_loop(platform::DirectoryWatch &watch);
+    void report(const std::string &name);
+
+    const std::string directory;
+    const ChangeCallback on_change;
+    const int debounce_ms;
+    // Cleared by stop, or by the loop when the directory cannot be opened; a
+    // failed read leaves it set, so start does nothing until stop.
+    std::atomic<bool> running{false};
+    std::thread thread;
+    // Made before the thread starts and released after it is joined, so the
+    // wake-up outlives every use of it.
+    std::unique_ptr<platform::DirectoryWatch> watch;
+    // Watcher thread only. Kept across runs.
+    std::unordered_map<std::string, std::chrono::steady_clock::time_point> last_event;
+};

@@ -1,0 +1,72 @@
+#pragma once
+
+// Change notification for one directory tree. Linux: directory_watch_posix.cpp
+// (inotify, an eventfd for the wake-up). A Windows build implements the same
+// contract over CreateFileA (FILE_FLAG_OVERLAPPED), ReadDirectoryChangesW on
+// the whole subtree and WaitForSingleObject, with a wake-up that ends the
+// current wait (a stop event waited on beside the read's event, or
+// CancelIoEx under a guard so that a closed handle is never cancelled).
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class DirectoryWatch {
+public:
+    // What one wait for changes ended with.
+    struct Batch {
+        enum class Status {
+            changed,    // names holds this batch; empty when the platform dropped changes (overflow)
+            timed_out,  // nothing arrived within the wait
+            woken,      // wake() was called
+            failed,     // watching cannot go on; error says why ("" when there is nothing to log)
+        };
+        Status status = Status::timed_out;
+        // Files created, written, given a new write time or moved in (also
+        // inside a directory moved in), relative to the watched directory with
+        // this platform's separators, in the order they happened. Deletions,
+        // moves out and directories themselves are never listed. A name that
+        // cannot be converted is "".
+        std::vector<std::string> names;
+        std::string error;
+    };
+
+    // Sets up the wake-up only; opens nothing. Throws std::system_error when
+    // the platform cannot provide a wake-up.
+    DirectoryWatch();
+    // Closes everything still open.
+    ~DirectoryWatch();
+    DirectoryWatch(const DirectoryWatch &) = delete;
+    DirectoryWatch &operator=(const DirectoryWatch &) = delete;
+
+    // Opens directory (narrow platform encoding, passed as given) for changes
+    // anywhere below it; changes are collected from here on, also between
+    // calls of next_batch. Returns 0, or the platform's error code (errno,
+    // GetLastError()) when it cannot. Called once, before next_batch.
+    unsigned long open(const std::string &directory);
+
+    // Waits at most timeout_ms for the next batch of changes. Returns woken at
+    // once, without waiting, once wake() has been called.
+    Batch next_batch(int timeout_ms);
+
+    // Ends the current wait and every later one. The only call that may come
+    // from another thread; valid at any time while the object exists.
+    void wake();
+
+    // Stops collecting and releases the directory, finishing any read still
+    // pending first. Idempotent; the destructor does it too.
+    void close();
+
+private:
+    struct State;
+    std::unique_ptr<State> state;
+};
+
+// Lowers the calling thread to the platform's idle priority (SCHED_IDLE,
+// THREAD_PRIORITY_IDLE), so it runs only when nothing else wants the processor.
+// Best effort: a refusal is ignored.
+void lower_current_thread_to_idle();
+
+} // namespace platform

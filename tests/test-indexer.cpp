@@ -1,0 +1,134 @@
+// The directory watcher on real directory trees: what it reports, debounce,
+// and its start/stop lifecycle.
+
+#include <mutex>
+#include <stdexcept>
+
+#include "indexer/indexer.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace test_support;
+
+// The callback's paths; it throws for throw_for.
+struct Reports {
+    std::mutex mutex;
+    std::vector<std::string> paths;
+    std::string throw_for;
+
+    Indexer::ChangeCallback callback() {
+        return [this](const std::string &path) {
+            std::lock_guard<std::mutex> lock(mutex);
+            paths.push_back(path);
+            if (path == throw_for) throw std::runtime_error("boom");
+        };
+    }
+    size_t count(const std::string &path) {
+        std::lock_guard<std::mutex> lock(mutex);
+        return static_cast<size_t>(std::count(paths.begin(), paths.end(), path));
+    }
+    // Writes path until it is reported: from then on changes are seen.
+    void touch_until_watching(const std::string &path) {
+        ASSERT_TRUE(eventually([&] { return write_file(path, "x"), count(path) > 0; }));
+    }
+};
+
+TEST(Indexer, ReportsSupportedFilesCreatedWrittenOrMovedInOncePerDebounce) {
+    TempDir dir, outside;
+    const std::string d = dir.str();
+    const auto put = [](const fs::path &p) { write_file(p, "x"); };
+    fs::create_directories(dir.path() / "old");
+    fs::create_directories(outside.path() / "in");
+    for (const char *f : {"gone.txt", "draft.tmp", "keep.txt"}) put(dir.path() / f);
+    put(outside.path() / "in" / "z.txt");
+    Reports reports;
+    CapturedOutput out;
+    Indexer indexer(d, reports.callback(), 60000);
+    indexer.start();
+    indexer.start();  // already running: no second thread
+    reports.touch_until_watching(d + "/ready.txt");
+
+    put(dir.path() / "a.txt");
+    put(dir.path() / "a.txt");
+    put(dir.path() / "notes.bin");
+    fs::remove(dir.path() / "gone.txt");
+    fs::rename(dir.path() / "draft.tmp", dir.path() / "draft.md");
+    fs::rename(dir.path() / "keep.txt", dir.path() / "keep.bak");
+    fs::create_directories(dir.path() / "sub" / "deeper");
+    put(dir.path() / "sub" / "deeper" / "n.txt");
+    put(dir.path() / "old" / "x.log");
+    fs::rename(dir.path() / "old", outside.path() / "old");
+    put(outside.path() / "old" / "y.txt");  // no longer in the tree
+    fs::rename(outside.path() / "in", dir.path() / "moved");  // its files come with it
+    put(dir.path() / "zz.txt");
+    ASSERT_TRUE(eventually([&] { return reports.count(d + "/zz.txt") == 1; }));
+    indexer.stop();
+    indexer.stop();
+
+    EXPECT_EQ(reports.paths, (std::vector<std::string>{d + "/ready.txt", d + "/a.txt", d + "/draft.md",
+                                                        d + "/sub/deeper/n.txt", d + "/old/x.log",
+                                                        d + "/moved/z.txt", d + "/zz.txt"}));
+    EXPECT_HAS(out.out(), "[Indexer] File changed: " + d + "/sub/deeper/n.txt\n");
+    EXPECT_EQ(out.err(), "");
+}
+
+TEST(Indexer, ReportsAgainAfterTheDebounceAndSurvivesAThrowingCallback) {
+    TempDir dir;
+    const std::string a = dir.str("a.txt");
+    Reports reports;
+    reports.throw_for = dir.str("ready.txt");
+    CapturedOutput out;
+    Indexer indexer(dir.str(), reports.callback(), 300);
+    indexer.start();
+    reports.touch_until_watching(reports.throw_for);
+    write_file(a, "1");
+    ASSERT_TRUE(eventually([&] { return reports.count(a) == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    write_file(a, "2");
+    EXPECT_TRUE(eventually([&] { return reports.count(a) == 2; }));
+    indexer.stop();
+    EXPECT_HAS(out.err(), "[Indexer] Change callback failed for " + reports.throw_for + ": boom\n");
+}
+
+TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStart) {
+    TempDir dir;
+    const std::string missing = dir.str("missing");
+    Reports reports;
+    CapturedOutput out;
+    {
+        Indexer indexer(missing, reports.callback(), 0);
+        indexer.start();
+        ASSERT_TRUE(eventually([&] { return !indexer.is_running(); }));
+        fs::create_directories(missing);
+        indexer.start();
+        reports.touch_until_watching(missing + "/ready.txt");
+    }  // destroyed while watching
+    EXPECT_EQ(out.err(), "[Indexer] Failed to open directory: " + missing + " (error 2)\n");
+    EXPECT_HAS(out.out(), "[Indexer] Watcher thread started (IDLE priority)\n"
+                          "[Indexer] Watcher thread stopped\n"
+                          "[Indexer] Watcher thread started (IDLE priority)\n");
+}
+
+size_t entries(const char *dir) {
+    return static_cast<size_t>(std::distance(fs::directory_iterator(dir), fs::directory_iterator()));
+}
+
+// Without the wake-up each stop would wait out a one-second slice: the cycles
+// would overrun the test's time limit.
+TEST(Indexer, StartStopCyclesLeaveNoDescriptorOrThread) {
+    TempDir dir;
+    Indexer indexer(dir.str(), nullptr, 0);
+    CapturedOutput quiet;
+    indexer.start();  // a sanitizer may start a helper thread of its own with the first
+    indexer.stop();
+    const size_t fds = entries("/proc/self/fd"), threads = entries("/proc/self/task");
+    for (int i = 0; i < 1000; ++i) {
+        indexer.start();
+        indexer.stop();
+    }
+    EXPECT_EQ(entries("/proc/self/fd"), fds);
+    EXPECT_EQ(entries("/proc/self/task"), threads);
+}
+
+} // namespace
