@@ -1,69 +1,72 @@
-#include <benchmark/benchmark.h>
+// Indexing host text through the library against a bare llama.cpp encode loop
+// over the same chunks, with the same context parameters and threads.
+
+#include <memory>
+#include <vector>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <memory>
-#include <string>
-
-#include "engine/engine.h"
-
-namespace fs = std::filesystem;
+#include "api/rag_handle.h"
+#include "bench_support.h"
+#include "rag.h"
 
 namespace {
 
-// One engine per process, so loading is untimed and logged once. Its
-// constructor initialises llama, whose statics therefore outlive it.
-struct Loaded {
-    fs::path dir = fs::temp_directory_path() / ("rag-bench-embed-" + std::to_string(getpid()));
-    std::unique_ptr<Engine> engine;
-    std::string error;
+constexpr int kChunksPerDocument = 6;
+constexpr int kRounds = 5;
 
-    Loaded() {
-        const char *env = std::getenv("RAG_BENCH_MODELS");
-        const fs::path model = fs::path(env && *env ? env : "out/models") / "embed.gguf";
-        if (!fs::exists(model)) {
-            error = model.string() + " missing: run scripts/demo.sh or set RAG_BENCH_MODELS";
-            return;
-        }
-        EngineConfig config;  // rag_create's defaults, 4 threads among them
-        config.embedding_model_path = model.string();
-        config.data_dir = dir.string();
-        config.index_path = (dir / "index.bin").string();
-        engine = std::make_unique<Engine>(config);
-        if (!engine->init()) error = "engine init failed", engine.reset();
-    }
-    ~Loaded() {
-        engine.reset();
-        std::error_code ec;
-        fs::remove_all(dir, ec);
-    }
+struct HandleCloser {
+    void operator()(rag_handle *h) const { rag_destroy(h); }
 };
 
-void BM_Embed(benchmark::State &state, const std::string &text) {
-    static Loaded loaded;
-    if (!loaded.engine) return state.SkipWithError(loaded.error.c_str());
-    if (loaded.engine->embed(text).size() != 384) return state.SkipWithError("embed failed");
-    for (auto _ : state) benchmark::DoNotOptimize(loaded.engine->embed(text));
-    state.SetItemsProcessed(state.iterations());
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
+void BM_IndexText(benchmark::State &state) {
+    const int threads = static_cast<int>(state.range(0));
+    const std::string model = bench::model("bench-embed-minilm");
+    const bench::fs::path dir =
+        bench::fs::temp_directory_path() / ("rag-bench-embed-" + std::to_string(getpid()));
+    std::unique_ptr<rag_handle, HandleCloser> h(rag_create("", model.c_str(), (dir / "index.bin").c_str(),
+                                                           dir.c_str(), (dir / "data").c_str(), 0, threads));
+    if (!h || rag_init(h.get()) != RAG_OK) return state.SkipWithError(("cannot start on " + model).c_str());
+    bench::RawEncoder raw(model, threads);
+    if (!raw.ok()) return state.SkipWithError("raw context failed");
+
+    // 256-word windows overlapping by 32 words.
+    const std::string text = bench::portuguese_words(224 * kChunksPerDocument + 32);
+    const std::vector<std::string> chunks = h->engine->chunk_text(text);
+    int32_t tokens = 0;
+    for (const std::string &chunk : chunks) {
+        int32_t n = 0;
+        raw.encode(chunk, &n);
+        tokens += n;
+    }
+
+    int round = 0;
+    for (auto _ : state) {
+        const bench::Pair t = bench::best_of(
+            kRounds,
+            [&] {
+                const std::string path = (dir / ("doc" + std::to_string(round++) + ".txt")).string();
+                if (rag_add_text_document(h.get(), path.c_str(), text.c_str()) != RAG_OK)
+                    state.SkipWithError("indexing failed");
+            },
+            [&] {
+                for (const std::string &chunk : chunks) benchmark::DoNotOptimize(raw.encode(chunk));
+            });
+        bench::report_rate(state, t, static_cast<double>(chunks.size()), "chunks/s");
+    }
+    state.counters["tokens_per_chunk"] = static_cast<double>(tokens) / static_cast<double>(chunks.size());
+    // Bit for bit the same embedding whatever the thread count.
+    static std::vector<float> one_thread;
+    const std::vector<float> first = h->engine->embed(chunks[0]);
+    if (threads == 1) one_thread = first;
+    state.counters["same_as_1_thread"] = !one_thread.empty() && first == one_thread;
+    h.reset();
+    std::error_code ec;
+    bench::fs::remove_all(dir, ec);
 }
-
-// 32 common English words, about a token each: 256 of them fit the context.
-const std::string kSentence =
-    "the annual report shows that the company increased its sales in three regions during the "
-    "fiscal year with strong growth in exports while the costs of transport and storage stayed "
-    "very stable ";
-
-// Real time: the work runs on llama's threads, not the timing one.
-BENCHMARK_CAPTURE(BM_Embed, chunk_256_words, [] {
-    std::string chunk;
-    for (int i = 0; i < 8; ++i) chunk += kSentence;
-    return chunk;
-}())
-    ->UseRealTime()->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_Embed, question_10_words,
-                  std::string("what does the annual report say about regional export growth"))
-    ->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_IndexText)
+    ->ArgName("threads")->Arg(1)->Arg(4)->Arg(8)
+    ->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+int main(int argc, char **argv) { return bench::run_quietly(argc, argv); }

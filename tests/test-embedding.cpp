@@ -1,6 +1,7 @@
 // Embedding texts with the generated bag-of-words model.
 
 #include "engine/engine.h"
+#include "engine/model_loading.h"
 #include "test_support.h"
 
 namespace {
@@ -40,6 +41,34 @@ TEST(Embedding, UnitLengthDeterministicCutAndSimilar) {
     const auto unrelated = engine.embed("a bomba hidráulica foi trocada em agosto");
     EXPECT_GT(dot(q, a), 0.45f);
     EXPECT_LT(dot(q, unrelated), dot(q, a) - 0.2f);
+}
+
+// The host's thread count governs batches too, and the result does not
+// depend on it: the kernels split rows, not sums.
+TEST(Embedding, HostThreadCountRunsBatchesWithTheSameResult) {
+    CapturedOutput quiet;
+    llama_backend_init();
+    llama_model *model = model_loading::load_on_cpu(embed_model());
+    ASSERT_NE(model, nullptr);
+    llama_context *ctx = model_loading::new_context(model, 512, 512, 3, true);
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(llama_n_threads(ctx), 3);
+    EXPECT_EQ(llama_n_threads_batch(ctx), 3);
+    model_loading::free_model(ctx, model);
+
+    std::vector<float> first;
+    for (int threads : {1, 4, 8}) {
+        TempDir dir;
+        EngineConfig config = engine_config(dir);
+        config.n_threads = threads;
+        Engine engine(config);
+        ASSERT_TRUE(engine.init());
+        const std::vector<float> v = engine.embed("o contrato de aluguel do galpão vence em março de 2031");
+        ASSERT_EQ(v.size(), 384u);
+        if (first.empty()) first = v;
+        EXPECT_EQ(v, first) << threads << " threads";
+    }
+    llama_backend_free();
 }
 
 } // namespace

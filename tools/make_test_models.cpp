@@ -1,6 +1,7 @@
 // rag-make-models: writes the small deterministic GGUF models used by tests and the demo.
 //
 //   rag-make-models all   --vocab-dir DIR --out-dir DIR
+//   rag-make-models bench --vocab-dir DIR --out-dir DIR   (realistic shapes, random weights)
 //   rag-make-models embed --vocab FILE --out FILE
 //   rag-make-models chat  --arch llama|qwen2 --vocab FILE --out FILE --script TEXT [--loop]
 
@@ -20,6 +21,7 @@ namespace {
 const char *const kUsage =
     "usage:\n"
     "  rag-make-models all   --vocab-dir DIR --out-dir DIR\n"
+    "  rag-make-models bench --vocab-dir DIR --out-dir DIR\n"
     "  rag-make-models embed --vocab FILE --out FILE\n"
     "  rag-make-models chat  --arch llama|qwen2 --vocab FILE --out FILE --script TEXT [--loop]\n";
 
@@ -64,6 +66,9 @@ int main(int argc, char **argv) {
         if (command == "all") {
             const Args a = parse(argc, argv, {"vocab-dir", "out-dir"}, false);
             model_gen::make_standard_set(a.need("vocab-dir"), a.need("out-dir"), std::cout);
+        } else if (command == "bench") {
+            const Args a = parse(argc, argv, {"vocab-dir", "out-dir"}, false);
+            model_gen::make_bench_set(a.need("vocab-dir"), a.need("out-dir"), std::cout);
         } else if (command == "embed") {
             const Args a = parse(argc, argv, {"vocab", "out"}, false);
             const bool written = model_gen::make_embed_model(a.need("vocab"), a.need("out"));

@@ -92,11 +92,8 @@ bool ChatModel::load() {
     }
     model = loaded_model;
 
-    llama_context_params cparams = llama_context_default_params();
-    cparams.n_ctx = static_cast<uint32_t>(config.n_ctx);
-    cparams.n_batch = static_cast<uint32_t>(config.n_batch);
-    cparams.n_threads = config.n_threads;
-    ctx = llama_init_from_model(model, cparams);
+    ctx = model_loading::new_context(model, static_cast<uint32_t>(config.n_ctx),
+                                     static_cast<uint32_t>(config.n_batch), config.n_threads, false);
     if (!ctx) {
         log_stderr("[Engine] Failed to create LLM context\n");
         llama_model_free(model);

@@ -65,12 +65,8 @@ bool Engine::init_steps() {
         return false;
     }
 
-    llama_context_params cparams = llama_context_default_params();
-    cparams.n_ctx = kEmbeddingContextTokens;
-    cparams.n_batch = kEmbeddingContextTokens;
-    cparams.n_threads = config.n_threads;
-    cparams.embeddings = true;
-    embed_ctx = llama_init_from_model(embed_model, cparams);
+    embed_ctx = model_loading::new_context(embed_model, kEmbeddingContextTokens, kEmbeddingContextTokens,
+                                           config.n_threads, true);
     if (!embed_ctx) {
         log_stderr("[Engine] Failed to create embedding context\n");
         llama_model_free(embed_model);

@@ -15,6 +15,17 @@ llama_model *load_on_cpu(const std::string &path) {
     return llama_model_load_from_file(path.c_str(), params);
 }
 
+llama_context *new_context(llama_model *model, uint32_t n_ctx, uint32_t n_batch, int32_t n_threads,
+                           bool embeddings) {
+    llama_context_params params = llama_context_default_params();
+    params.n_ctx = n_ctx;
+    params.n_batch = n_batch;
+    params.n_threads = n_threads;
+    params.n_threads_batch = n_threads;
+    params.embeddings = embeddings;
+    return llama_init_from_model(model, params);
+}
+
 void free_model(llama_context *&ctx, llama_model *&model) {
     if (ctx) {
         llama_free(ctx);

@@ -35,9 +35,8 @@ public:
     // ---- lifecycle (vector_store_lifecycle.cpp) ----
 
     // Loads the index file (recreating it when missing, empty or corrupt),
-    // opens the database, applies the schema, resynchronises the full-text
-    // table and sets the next label. False (with a "[VectorStore] " line on
-    // stderr) when either store cannot be opened.
+    // opens the database, applies the schema and sets the next label. False
+    // (with a "[VectorStore] " line on stderr) when either store cannot be opened.
     bool init();
 
     // Writes the index file atomically (temporary file, sync, rename). Unforced

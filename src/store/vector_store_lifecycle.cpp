@@ -26,13 +26,6 @@ const char *const kSchema =
     "fts5(  chunk_text,  content='chunks',  content_rowid='label',  tokenize='unicode61 "
     "remove_diacritics 1');PRAGMA journal_mode=WAL;PRAGMA synchronous=NORMAL;";
 
-const char *const kDropOrphanText =
-    "INSERT INTO chunks_fts(chunks_fts, rowid, chunk_text) SELECT 'delete', rowid, chunk_text "
-    "FROM chunks_fts WHERE rowid NOT IN (SELECT label FROM chunks);";
-const char *const kAddMissingText =
-    "INSERT INTO chunks_fts(rowid, chunk_text) SELECT label, chunk_text FROM chunks WHERE label "
-    "NOT IN (SELECT rowid FROM chunks_fts);";
-
 constexpr int64_t kSaveInterval = 5'000'000'000; // ns between unforced saves
 
 int64_t steady_now_ns() {
@@ -133,7 +126,7 @@ void VectorStore::create_index() {
 }
 
 /*
-** Opens the connection, applies the schema and repairs the full-text table.
+** Opens the connection and applies the schema.
 ** False, with its log line, when the database cannot be opened or migrated.
 */
 bool VectorStore::open_database() {
@@ -153,8 +146,10 @@ bool VectorStore::open_database() {
         sqlite3_free(error);
         return false;
     }
-    sqlite_exec(db, kDropOrphanText);
-    sqlite_exec(db, kAddMissingText);
+    // No full-text resynchronisation: each add and removal writes the row and
+    // its entry in one transaction, so the two cannot part; and a scan of an
+    // external-content table reads the content table, so the usual repair
+    // statements would find nothing while costing a pass over every row.
     return true;
 }
 

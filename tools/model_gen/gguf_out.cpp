@@ -43,7 +43,7 @@ bool same_content(const std::string &a, const std::string &b) {
 
 GgufOut::GgufOut(const std::string &arch_, const std::string &name) : arch(arch_) {
     ctx = gguf_init_empty();
-    ggml_init_params params{/*mem_size=*/64 * ggml_tensor_overhead(), /*mem_buffer=*/nullptr,
+    ggml_init_params params{/*mem_size=*/512 * ggml_tensor_overhead(), /*mem_buffer=*/nullptr,
                             /*no_alloc=*/true};
     meta = ggml_init(params);
     if (!ctx || !meta) throw std::runtime_error("out of memory creating a GGUF context");

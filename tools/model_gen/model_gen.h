@@ -44,6 +44,14 @@ struct ChatModelRecipe {
 };
 bool make_chat_model(const ChatModelRecipe &recipe);
 
+// Benchmark models of real shapes with random weights, never used by tests:
+//   bench-embed-minilm.gguf  bert, MiniLM-L6 shape (6 x 384, feed-forward 1536), F16, bge vocabulary
+//   bench-chat-qwen2.gguf    qwen2, Qwen2-0.5B shape (24 x 896, feed-forward 4864), Q8_0;
+//                            its first sample is always the end-of-sequence token
+bool make_bench_embed_model(const std::string &vocab_path, const std::string &out_path);
+bool make_bench_chat_model(const std::string &vocab_path, const std::string &out_path);
+void make_bench_set(const std::string &vocab_dir, const std::string &out_dir, std::ostream &log);
+
 // Writes the standard set into out_dir (created if missing), one line per file to `log`.
 void make_standard_set(const std::string &vocab_dir, const std::string &out_dir, std::ostream &log);
 
