@@ -3,10 +3,12 @@
 
 #include <cerrno>
 #include <cstring>
+#ifndef _WIN32
 #include <linux/capability.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+#endif
 
 #include "engine/engine.h"
 #include "test_support.h"
@@ -26,6 +28,7 @@ protected:
     Engine engine{engine_config(dir)};
 };
 
+#ifndef _WIN32
 // Root whose calling thread loses its file-permission override: access()
 // still answers for root, but open() of a mode-000 file fails. No other user
 // can produce a regular file that passes the probe yet fails to open.
@@ -47,6 +50,11 @@ private:
     __user_cap_header_struct header{};
     __user_cap_data_struct saved[2]{};
 };
+#else
+struct OpenDenied {
+    bool active = false;  // Windows has no per-thread permission override
+};
+#endif
 
 TEST_F(FileReading, MissingAndEmptyFiles) {
     const std::string empty = dir.str("empty.txt");
@@ -62,14 +70,19 @@ TEST_F(FileReading, MissingAndEmptyFiles) {
 
 TEST_F(FileReading, NeverReadablePathsFailAtOnce) {
     engine.read_retry.delay = 1h;  // a retry would hang the test
-    const std::string directory = dir.str("subdir"), fifo = dir.str("pipe");
-    std::filesystem::create_directory(directory);
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0) << std::strerror(errno);
+    std::vector<std::string> paths = {dir.str("subdir")};
+    std::filesystem::create_directory(paths[0]);
+#ifndef _WIN32
+    paths.push_back(dir.str("pipe"));  // an open would wait for a writer
+    ASSERT_EQ(::mkfifo(paths[1].c_str(), 0600), 0) << std::strerror(errno);
+#endif
     CapturedOutput output;
-    EXPECT_EQ(engine.read_file_text(directory), std::nullopt);
-    EXPECT_EQ(engine.read_file_text(fifo), std::nullopt);  // an open would wait for a writer
-    EXPECT_EQ(output.err(), "[Engine] File is not a readable regular file: " + directory + "\n" +
-                                "[Engine] File is not a readable regular file: " + fifo + "\n");
+    std::string expected;
+    for (const std::string &path : paths) {
+        EXPECT_EQ(engine.read_file_text(path), std::nullopt);
+        expected += "[Engine] File is not a readable regular file: " + path + "\n";
+    }
+    EXPECT_EQ(output.err(), expected);
 }
 
 TEST_F(FileReading, UnopenableFileIsRetriedThenGivenUp) {
@@ -80,8 +93,8 @@ TEST_F(FileReading, UnopenableFileIsRetriedThenGivenUp) {
     std::optional<std::string> text, single;
     {
         OpenDenied denied;
-        if (!denied.active) GTEST_SKIP() << "needs root: only a root thread can be denied an open "
-                                            "that access() allows";
+        if (!denied.active) GTEST_SKIP() << "needs root on Linux: only a root thread can be denied "
+                                            "an open that access() allows";
         text = engine.read_file_text(path);
         engine.read_retry.max_attempts = 0;  // still one attempt
         single = engine.read_file_text(path);

@@ -56,28 +56,6 @@ fs::path path_from_narrow(const std::string &narrow) { return fs::path(narrow); 
 
 std::string narrow_file_name(const fs::path &path) { return path.filename().string(); }
 
-bool path_exists(const fs::path &path) {
-    // libstdc++'s throwing form names the failed operation "status".
-    std::error_code ec;
-    const bool found = fs::exists(path, ec);
-    if (ec) throw fs::filesystem_error("exists", path, ec);
-    return found;
-}
-
-uintmax_t file_size(const fs::path &path) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) throw fs::filesystem_error("file_size", path, ec);
-    return size;
-}
-
-bool remove_file(const fs::path &path) {
-    std::error_code ec;
-    const bool removed = fs::remove(path, ec);
-    if (ec) throw fs::filesystem_error("remove", path, ec);
-    return removed;
-}
-
 int64_t last_write_ticks(const fs::path &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
@@ -85,11 +63,6 @@ int64_t last_write_ticks(const fs::path &path) {
                                    std::error_code(errno, std::generic_category()));
     return (static_cast<int64_t>(st.st_mtim.tv_sec) + kSecondsFrom1601To1970) * kTicksPerSecond +
            st.st_mtim.tv_nsec / 100;
-}
-
-std::optional<int64_t> last_write_ticks_if_exists(const fs::path &path) {
-    if (!path_exists(path)) return std::nullopt;
-    return last_write_ticks(path);
 }
 
 FileAccess probe_readable_file(const fs::path &path) {

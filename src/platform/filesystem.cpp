@@ -1,0 +1,39 @@
+#include "platform/filesystem.h"
+
+#include <system_error>
+
+// The services that std::filesystem gives alike on every platform; each names
+// its failed operation as the callers log it.
+
+namespace fs = std::filesystem;
+
+namespace platform {
+
+bool path_exists(const fs::path &path) {
+    // libstdc++'s throwing form names the failed operation "status".
+    std::error_code ec;
+    const bool found = fs::exists(path, ec);
+    if (ec) throw fs::filesystem_error("exists", path, ec);
+    return found;
+}
+
+uintmax_t file_size(const fs::path &path) {
+    std::error_code ec;
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) throw fs::filesystem_error("file_size", path, ec);
+    return size;
+}
+
+bool remove_file(const fs::path &path) {
+    std::error_code ec;
+    const bool removed = fs::remove(path, ec);
+    if (ec) throw fs::filesystem_error("remove", path, ec);
+    return removed;
+}
+
+std::optional<int64_t> last_write_ticks_if_exists(const fs::path &path) {
+    if (!path_exists(path)) return std::nullopt;
+    return last_write_ticks(path);
+}
+
+} // namespace platform
