@@ -15,8 +15,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
 
-# Test programs run under Wine when they run on this machine.
-find_program(RAG_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-if(RAG_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${RAG_WINE})
-endif()

@@ -33,13 +33,16 @@ static const char *const kSampleDocs[] = {
 
 static HMODULE lib;
 
-static FARPROC need(const char *name) {
+/* The generic function type, which converts to each export's own type. */
+typedef void (*any_fn)(void);
+
+static any_fn need(const char *name) {
     FARPROC f = GetProcAddress(lib, name);
     if (!f) {
         fprintf(stderr, "rag.dll lacks %s\n", name);
         exit(1);
     }
-    return f;
+    return (any_fn)f;
 }
 
 int main(int argc, char **argv) {

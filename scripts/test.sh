@@ -26,10 +26,15 @@ cmake -S . -B out/win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw64.cm
   -DCMAKE_BUILD_TYPE=Release -DRAG_BUILD_TESTS=ON >/dev/null
 cmake --build out/win -j "$JOBS"
 echo "== tests (windows, under wine) =="
-export WINEPREFIX="$ROOT/out/wine" WINEDEBUG=-all
-wine=/usr/lib/wine/wine64
-# One prepared prefix and one server for all test processes; stopped at exit.
-"$wine" wineboot --init >/dev/null 2>&1
-/usr/lib/wine/wineserver64 -p
-trap '/usr/lib/wine/wineserver64 -k || true' EXIT
+# The build's Wine prefix, with one server and its services for all test
+# processes, stopped at exit. Services started by a test would inherit its
+# output pipe and keep CTest waiting, so they start here, detached.
+export WINEPREFIX="$ROOT/out/win/wine" WINEDEBUG=-all
+wine=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64
+"$wine" wineboot --init >/dev/null 2>&1 </dev/null
+"$wineserver" -k || true  # also a server left over from an earlier run
+"$wineserver" -w
+"$wineserver" -p
+trap '"$wineserver" -k || true' EXIT
+"$wine" wineboot >/dev/null 2>&1 </dev/null
 ctest --test-dir out/win -j "$JOBS" --output-on-failure --no-tests=error

@@ -1,8 +1,15 @@
 // Indexing, listing, reading back and removing documents through the C API,
 // on real files with the generated embedding model.
 
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <cstring>
 
@@ -19,11 +26,21 @@ constexpr int64_t kTicksPerSecond = 10000000;
 
 // Sets a file's modification time to a point given in 100 ns ticks since 1601.
 void set_mtime_ticks(const std::string &p, int64_t ticks) {
+#ifdef _WIN32
+    const HANDLE f = CreateFileW(std::filesystem::path(p).c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const BOOL set = SetFileTime(f, nullptr, nullptr, &time);
+    CloseHandle(f);
+    ASSERT_TRUE(set);
+#else
     const int64_t unix_ticks = ticks - 11644473600LL * kTicksPerSecond;
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = unix_ticks / kTicksPerSecond;
     times[0].tv_nsec = times[1].tv_nsec = (unix_ticks % kTicksPerSecond) * 100;
     ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+#endif
 }
 
 class ApiDocuments : public ::testing::Test {

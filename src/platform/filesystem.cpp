@@ -9,14 +9,6 @@ namespace fs = std::filesystem;
 
 namespace platform {
 
-bool path_exists(const fs::path &path) {
-    // libstdc++'s throwing form names the failed operation "status".
-    std::error_code ec;
-    const bool found = fs::exists(path, ec);
-    if (ec) throw fs::filesystem_error("exists", path, ec);
-    return found;
-}
-
 uintmax_t file_size(const fs::path &path) {
     std::error_code ec;
     const uintmax_t size = fs::file_size(path, ec);

@@ -56,6 +56,14 @@ fs::path path_from_narrow(const std::string &narrow) { return fs::path(narrow); 
 
 std::string narrow_file_name(const fs::path &path) { return path.filename().string(); }
 
+bool path_exists(const fs::path &path) {
+    // libstdc++'s throwing form names the failed operation "status".
+    std::error_code ec;
+    const bool found = fs::exists(path, ec);
+    if (ec) throw fs::filesystem_error("exists", path, ec);
+    return found;
+}
+
 int64_t last_write_ticks(const fs::path &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)

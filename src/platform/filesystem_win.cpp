@@ -68,10 +68,33 @@ fs::path path_from_utf8(const std::string &utf8) {
     return fs::path(to_wide(utf8, CP_UTF8, "path is not valid UTF-8"));
 }
 
-// libstdc++ would read a narrow string as UTF-8; the native narrow file calls
-// read it in the ANSI code page.
+// The native narrow file calls read a path in the ANSI code page; converting
+// here does not depend on how the C++ library converts narrow strings.
 fs::path path_from_narrow(const std::string &narrow) {
     return fs::path(to_wide(narrow, CP_ACP, "path not valid in the ANSI code page"));
+}
+
+// MinGW's std::filesystem reports every failed status query as not found;
+// only these codes mean that here, as in the native C++ library.
+bool path_exists(const fs::path &path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (attributes(path, data)) {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+        // A link exists when its target does.
+        const HANDLE target = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (target != INVALID_HANDLE_VALUE) {
+            CloseHandle(target);
+            return true;
+        }
+    }
+    switch (GetLastError()) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE: case ERROR_BAD_NETPATH: case ERROR_BAD_NET_NAME:
+        return false;
+    default:
+        throw fs::filesystem_error("exists", path, last_error_code());
+    }
 }
 
 std::string narrow_file_name(const fs::path &path) { return to_ansi(path.filename().wstring()); }
