@@ -4,9 +4,6 @@
 #include <cerrno>
 #include <cstring>
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #else
 #include <linux/capability.h>
