@@ -126,6 +126,16 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     EXPECT_EQ(text_of(path), "novo conteudo curto");
 }
 
+// Windows file calls need the host's UTF-8 converted, not read in a code page.
+TEST_F(ApiDocuments, NonAsciiPathsAreReadAsUtf8) {
+    const std::string name = "relat\xC3\xB3rio \xE2\x82\xAC.txt";
+    write_file(dir.path() / std::filesystem::u8path(name), "conteudo do relatorio");
+    const std::string path = dir.str() + "/" + name;
+    EXPECT_EQ(add(path), RAG_OK);
+    EXPECT_EQ(indexed(path), 1);
+    EXPECT_EQ(text_of(path), "conteudo do relatorio");
+}
+
 TEST_F(ApiDocuments, MissingEmptyAndUnreadablePaths) {
     const std::string missing = dir.str("missing.txt");
     EXPECT_EQ(add(missing), RAG_ERR_DOCUMENT_FAILED);
