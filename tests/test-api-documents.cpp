@@ -107,6 +107,8 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     set_mtime_ticks(path, t0);
     EXPECT_EQ(add(path), RAG_OK);
     EXPECT_EQ(indexed(path), 1);
+    // Stored as the file system's own ticks since 1601, not just consistently.
+    EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT last_modified FROM indexed_files"), t0);
     EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
     {  // 1.9999999 s later it is unchanged: no work at all
         set_mtime_ticks(path, t0 + 2 * kTicksPerSecond - 1);
