@@ -1,34 +1,39 @@
-#!/usr/bin/env bash
-# Fails unless the shared library exports exactly the functions of rag.h.
+#!/bin/sh
+# The library must export exactly the functions that include/rag.h declares
+# RAG_API, each allowed by cmake/rag.map; a DLL must also import only system DLLs.
+#   check_exports.sh LIBRARY HEADER MAP [OBJDUMP]
 set -eu
-lib="$1"
-expected="
-rag_create
-rag_init
-rag_destroy
-rag_version
-rag_last_error
-rag_add_document
-rag_add_text_document
-rag_remove_document
-rag_is_file_indexed
-rag_get_indexed_files
-rag_get_document_text
-rag_search
-rag_generate
-rag_generate_with_context
-rag_generate_chat_with_context
-rag_rewrite_query
-rag_get_indexing_progress
-rag_get_indexing_status
-rag_start_watching
-rag_stop_watching
-"
-want=$(echo "$expected" | grep . | sort)
-got=$(nm -D --defined-only "$lib" | awk '{print $NF}' | sort)
-if [ "$got" != "$want" ]; then
-  echo "exports differ from the expected list (< expected, > exported):"
-  diff <(echo "$want") <(echo "$got") || true
+lib="$1" header="$2" map="$3" objdump="${4:-objdump}"
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+
+sed -n 's/^RAG_API[^(]*[ *]\(rag_[a-z_]*\)(.*/\1/p' "$header" | sort >"$tmp/declared"
+patterns=$(sed -n '/global:/,/local:/{/local:/d;s/global://;p}' "$map" | tr -d ' \t;')
+while read -r name; do
+  ok=
+  for p in $patterns; do case "$name" in $p) ok=1 ;; esac; done
+  [ -n "$ok" ] || { echo "$name is declared but not allowed by $map"; exit 1; }
+done <"$tmp/declared"
+
+case "$lib" in
+  *.dll)
+    "$objdump" -p "$lib" >"$tmp/dump"
+    sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^[[:space:]]*\[ *[0-9]*\] //p' "$tmp/dump" | sort >"$tmp/exported"
+    # Only DLLs that every Windows system has; anything else must be linked in.
+    sed -n 's/^[[:space:]]*DLL Name: //p' "$tmp/dump" | tr 'A-Z' 'a-z' | sort -u >"$tmp/imports"
+    foreign=$(grep -v -x -e 'kernel32.dll' -e 'msvcrt.dll' -e 'advapi32.dll' -e 'user32.dll' \
+      -e 'ws2_32.dll' -e 'shell32.dll' -e 'ole32.dll' -e 'bcrypt.dll' -e 'api-ms-win-[a-z0-9-]*.dll' \
+      "$tmp/imports" || true)
+    if [ -n "$foreign" ]; then echo "imports non-system DLLs:"; echo "$foreign"; exit 1; fi
+    ;;
+  *)
+    nm -D --defined-only "$lib" | awk '{print $NF}' | sort >"$tmp/exported"
+    ;;
+esac
+
+if ! cmp -s "$tmp/declared" "$tmp/exported"; then
+  echo "exports differ from the header (< declared only, > exported only):"
+  diff "$tmp/declared" "$tmp/exported" | grep '^[<>]'
   exit 1
 fi
-echo "$(echo "$got" | wc -l) exports, as expected"
+echo "$(wc -l <"$tmp/declared") rag_* exports, as declared; nothing else"

@@ -1,8 +1,12 @@
 // Indexing, listing, reading back and removing documents through the C API,
 // on real files with the generated embedding model.
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#endif
 
 #include <cstring>
 
@@ -19,11 +23,21 @@ constexpr int64_t kTicksPerSecond = 10000000;
 
 // Sets a file's modification time to a point given in 100 ns ticks since 1601.
 void set_mtime_ticks(const std::string &p, int64_t ticks) {
+#ifdef _WIN32
+    const HANDLE f = CreateFileW(std::filesystem::path(p).c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+    FILETIME time{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    const BOOL set = SetFileTime(f, nullptr, nullptr, &time);
+    CloseHandle(f);
+    ASSERT_TRUE(set);
+#else
     const int64_t unix_ticks = ticks - 11644473600LL * kTicksPerSecond;
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = unix_ticks / kTicksPerSecond;
     times[0].tv_nsec = times[1].tv_nsec = (unix_ticks % kTicksPerSecond) * 100;
     ASSERT_EQ(utimensat(AT_FDCWD, p.c_str(), times, 0), 0);
+#endif
 }
 
 class ApiDocuments : public ::testing::Test {
@@ -93,6 +107,8 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     set_mtime_ticks(path, t0);
     EXPECT_EQ(add(path), RAG_OK);
     EXPECT_EQ(indexed(path), 1);
+    // Stored as the file system's own ticks since 1601, not just consistently.
+    EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT last_modified FROM indexed_files"), t0);
     EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
     {  // 1.9999999 s later it is unchanged: no work at all
         set_mtime_ticks(path, t0 + 2 * kTicksPerSecond - 1);
@@ -110,6 +126,16 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     EXPECT_HAS(out.out(), "[Engine] 1 chunks from " + path + "\n");
     EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 1u);
     EXPECT_EQ(text_of(path), "novo conteudo curto");
+}
+
+// Windows file calls need the host's UTF-8 converted, not read in a code page.
+TEST_F(ApiDocuments, NonAsciiPathsAreReadAsUtf8) {
+    const std::string name = "relat\xC3\xB3rio \xE2\x82\xAC.txt";
+    write_file(dir.path() / std::filesystem::u8path(name), "conteudo do relatorio");
+    const std::string path = dir.str() + "/" + name;
+    EXPECT_EQ(add(path), RAG_OK);
+    EXPECT_EQ(indexed(path), 1);
+    EXPECT_EQ(text_of(path), "conteudo do relatorio");
 }
 
 TEST_F(ApiDocuments, MissingEmptyAndUnreadablePaths) {

@@ -22,7 +22,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include <unistd.h>
 
 namespace test_support {
 
@@ -32,9 +31,13 @@ namespace fs = std::filesystem;
 class TempDir {
 public:
     TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "ragtest-XXXXXX").string();
-        if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-        root = tmpl;
+        std::random_device seed;
+        std::mt19937_64 pick(seed());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            root = fs::temp_directory_path() / ("ragtest-" + std::to_string(pick()));
+            if (fs::create_directory(root)) return;  // not someone else's
+        }
+        throw std::runtime_error("no fresh temporary directory");
     }
     ~TempDir() {
         std::error_code ec;

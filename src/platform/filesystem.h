@@ -1,8 +1,8 @@
 #pragma once
 
-// The few file-system services whose behaviour differs between platforms.
-// Linux implementations live in filesystem_posix.cpp; a Windows build provides
-// the same functions over the native calls.
+// The few file-system services whose behaviour differs between platforms:
+// filesystem_posix.cpp and filesystem_win.cpp implement them over the native
+// calls, filesystem.cpp those that std::filesystem gives alike.
 
 #include <cstdint>
 #include <filesystem>

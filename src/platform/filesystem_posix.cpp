@@ -64,20 +64,6 @@ bool path_exists(const fs::path &path) {
     return found;
 }
 
-uintmax_t file_size(const fs::path &path) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) throw fs::filesystem_error("file_size", path, ec);
-    return size;
-}
-
-bool remove_file(const fs::path &path) {
-    std::error_code ec;
-    const bool removed = fs::remove(path, ec);
-    if (ec) throw fs::filesystem_error("remove", path, ec);
-    return removed;
-}
-
 int64_t last_write_ticks(const fs::path &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
@@ -87,11 +73,6 @@ int64_t last_write_ticks(const fs::path &path) {
            st.st_mtim.tv_nsec / 100;
 }
 
-std::optional<int64_t> last_write_ticks_if_exists(const fs::path &path) {
-    if (!path_exists(path)) return std::nullopt;
-    return last_write_ticks(path);
-}
-
 FileAccess probe_readable_file(const fs::path &path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0)
@@ -99,12 +80,6 @@ FileAccess probe_readable_file(const fs::path &path) {
     if (!S_ISREG(st.st_mode)) return FileAccess::never_readable;
     if (::access(path.c_str(), R_OK) != 0) return FileAccess::never_readable;
     return FileAccess::readable;
-}
-
-void create_directories(const fs::path &dir) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec) throw fs::filesystem_error("create_directories", dir, ec);
 }
 
 bool is_transient_read_error(int error_number) {
