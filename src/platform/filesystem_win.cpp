@@ -1,5 +1,6 @@
 #include "platform/filesystem.h"
 
+#include <cerrno>
 #include <system_error>
 #include <windows.h>
 
