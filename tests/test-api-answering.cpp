@@ -28,8 +28,8 @@ protected:
 };
 
 TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
-    const std::string long_path = dir.str(std::string(200, 'p') + "/" + std::string(200, 'q') + "/" +
-                                          std::string(200, 'r') + ".txt");
+    const std::string long_path =
+        (dir.path() / std::string(200, 'p') / std::string(200, 'q') / (std::string(200, 'r') + ".txt")).string();
     std::string long_text = "marcador";
     while (long_text.size() < 2100) long_text += " marcador";
     add_text(long_path, long_text);

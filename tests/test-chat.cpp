@@ -23,11 +23,11 @@ TEST(Chat, AnswersDumpingOnlyThePromptAndRewritesKeepingTheModel) {
     CapturedOutput quiet;
     ASSERT_TRUE(engine.init());
 
-    const fs::path dump = dir.path() / "data" / "prompt_chat_dump.txt";
+    const fs::path dump = prompt_dump_file(dir, "prompt_chat_dump.txt");
     EXPECT_EQ(engine.generate_chat_with_context("U: oi", "E o prazo?", "doc"), "Palavras-chave: contrato aluguel");
-    EXPECT_EQ(read_file(dump), Engine::build_chat_prompt("U: oi", "E o prazo?", "doc").str());
+    EXPECT_EQ(read_file(dump), as_dumped(Engine::build_chat_prompt("U: oi", "E o prazo?", "doc").str()));
     EXPECT_EQ(engine.generate_chat_with_context("", "E a multa?", ""), "Palavras-chave: contrato aluguel");
-    EXPECT_EQ(read_file(dump), Engine::build_chat_prompt("", "E a multa?", "").str());
+    EXPECT_EQ(read_file(dump), as_dumped(Engine::build_chat_prompt("", "E a multa?", "").str()));
 
     EXPECT_EQ(engine.rewrite_query("U: oi", "E o prazo?"), " contrato aluguel");
     EXPECT_TRUE(engine.is_llm_loaded());

@@ -1,9 +1,11 @@
 // A host killed while it indexes, or a database that lost its last commits,
 // loses no stored chunk: the next start gives each one its vector again.
 
+#ifndef _WIN32
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
@@ -34,6 +36,9 @@ protected:
     // telling the parent after the start and each add; it is killed once
     // `adds` of them have returned, while it indexes the next one or waits.
     void index_and_kill(size_t first, size_t last, int adds) {
+#ifdef _WIN32
+        (void)first, (void)last, (void)adds;
+#else
         int pipe_fds[2];
         ASSERT_EQ(pipe(pipe_fds), 0);
         std::fflush(nullptr);
@@ -60,6 +65,7 @@ protected:
         close(pipe_fds[0]);
         ASSERT_EQ(told, adds + 1);
         ASSERT_TRUE(WIFSIGNALED(status));
+#endif
     }
 
     // Rows without a point in the saved index file, which holds `deleted`
@@ -105,6 +111,9 @@ protected:
 };
 
 TEST_F(CrashRecovery, EveryStoredChunkIsFoundByMeaningAfterARestart) {
+#ifdef _WIN32
+    GTEST_SKIP() << "kills a forked host process mid-indexing: no fork() on Windows";
+#endif
     // Killed while idle after three documents whose last points were not saved
     // (an index file from after the first stands for the throttled saves).
     index_and_kill(0, 1, 1);

@@ -77,6 +77,7 @@ TEST_F(DocumentAnswer, AnswersFromTheStoredChunksAndDumpsThePrompt) {
     }
     EXPECT_FALSE(engine->is_llm_loaded());
 
+    const fs::path dump = prompt_dump_file(dir, "prompt_dump.txt");
     CapturedOutput out;
     const std::string answer = engine->generate_with_context("Quando vence?", doc);
     EXPECT_EQ(answer, "Resposta: o contrato vence em março de 2031.");
@@ -84,13 +85,13 @@ TEST_F(DocumentAnswer, AnswersFromTheStoredChunksAndDumpsThePrompt) {
     EXPECT_HAS(out.out(), "[Engine] [SEMANTIC RANKING] Analyzing: " + doc + "\n");
     EXPECT_HAS(out.out(), "[Engine] Context size: " + std::to_string(context.size()) +
                               " chars. Selected 1 chunks.\n[Engine] Context Preview:\n" + context + "\n");
-    const fs::path dump = dir.path() / "data" / "prompt_dump.txt";
-    EXPECT_EQ(read_file(dump), Engine::build_document_prompt(context, "Quando vence?").str());
+    EXPECT_EQ(read_file(dump), as_dumped(Engine::build_document_prompt(context, "Quando vence?").str()));
     EXPECT_TRUE(engine->is_llm_loaded());
 
     fs::remove(dump);
     fs::create_directory(dump);  // cannot be written: nothing else changes
     EXPECT_EQ(engine->generate_with_context("Quando vence?", doc), answer);
+    fs::remove(dump);
     EXPECT_EQ(out.err(), "");
 }
 

@@ -56,7 +56,7 @@ TEST_F(Search, TextQueryAndItsLogLine) {
                              "AND \"contrato\"*\n");
     ASSERT_EQ(hits.size(), 1u);
     EXPECT_EQ(hits[0].label, 0);
-    EXPECT_EQ(hits[0].file_path, "/d/doc.txt");
+    EXPECT_EQ(hits[0].file_path, native("/d/doc.txt"));
     EXPECT_EQ(hits[0].text, "Qual é o prazo do contrato de locação");
     // Length counts bytes: "pé" is searched, "é" alone would not be.
     EXPECT_EQ(search(unit(0), 3, "Pé", "[VectorStore] FTS5 found 1 matches for: \"pé\"*\n").size(), 1u);

@@ -1,0 +1,169 @@
+#include "platform/directory_watch.h"
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstddef>
+#include <mutex>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+// File names, sizes and last-write times; directory names, attributes,
+// creation times and security are not asked for.
+constexpr DWORD kNotifyFilter =
+    FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
+constexpr DWORD kBufferSize = 65536;
+
+// A record's name in UTF-8; "" when it cannot be converted.
+std::string utf8_name(const FILE_NOTIFY_INFORMATION &record) {
+    const int units = static_cast<int>(record.FileNameLength / sizeof(WCHAR));
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, record.FileName, units, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return "";
+    std::string name(static_cast<size_t>(bytes), '\0');
+    if (WideCharToMultiByte(CP_UTF8, 0, record.FileName, units, &name[0], bytes, nullptr, nullptr) != bytes)
+        return "";
+    return name;
+}
+
+bool is_reported(DWORD action) {
+    return action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
+           action == FILE_ACTION_RENAMED_NEW_NAME;
+}
+
+} // namespace
+
+struct DirectoryWatch::State {
+    // wake() may come from another thread: it cancels the pending read under
+    // the guard, and the handle is closed only under the same guard, so a
+    // closed (or reused) handle is never cancelled.
+    std::mutex guard;
+    HANDLE directory = INVALID_HANDLE_VALUE;
+    std::atomic<bool> woken{false};
+
+    // Watcher thread only.
+    HANDLE read_event = nullptr;
+    OVERLAPPED overlapped{};
+    bool pending = false;
+    DWORD open_read_error = 0;  // the first read, issued by open, failed
+    alignas(DWORD) char buffer[kBufferSize];
+
+    // Issues the next asynchronous read; 0, or GetLastError().
+    DWORD issue_read() {
+        overlapped = OVERLAPPED{};
+        overlapped.hEvent = read_event;
+        ResetEvent(read_event);
+        if (!ReadDirectoryChangesW(directory, buffer, kBufferSize, TRUE, kNotifyFilter, nullptr, &overlapped,
+                                   nullptr)) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_IO_PENDING) return error;
+        }
+        pending = true;
+        return 0;
+    }
+
+    void walk(DWORD bytes, std::vector<std::string> &names) const {
+        constexpr DWORD kHeader = offsetof(FILE_NOTIFY_INFORMATION, FileName);
+        for (DWORD at = 0; at + kHeader <= bytes;) {
+            const auto &record = *reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(buffer + at);
+            if (at + kHeader + record.FileNameLength > bytes) break;
+            if (is_reported(record.Action)) names.push_back(utf8_name(record));
+            if (record.NextEntryOffset == 0) break;
+            at += record.NextEntryOffset;
+        }
+    }
+};
+
+DirectoryWatch::DirectoryWatch() : state(std::make_unique<State>()) {
+    state->read_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!state->read_event)
+        throw std::system_error(static_cast<int>(GetLastError()), std::system_category(), "CreateEventA");
+}
+
+DirectoryWatch::~DirectoryWatch() {
+    close();
+    CloseHandle(state->read_event);
+}
+
+unsigned long DirectoryWatch::open(const std::string &directory) {
+    const HANDLE handle =
+        CreateFileA(directory.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    {
+        std::lock_guard<std::mutex> lock(state->guard);
+        state->directory = handle;
+    }
+    // The platform collects changes only once a read is set up.
+    state->open_read_error = state->issue_read();
+    return 0;
+}
+
+DirectoryWatch::Batch DirectoryWatch::next_batch(int timeout_ms) {
+    Batch batch;
+    if (state->woken.load()) {
+        batch.status = Batch::Status::woken;
+        return batch;
+    }
+    DWORD error = state->open_read_error;
+    state->open_read_error = 0;
+    if (!error && !state->pending) error = state->issue_read();
+    if (error) {
+        batch.status = Batch::Status::failed;
+        batch.error = "ReadDirectoryChangesW error: " + std::to_string(error);
+        return batch;
+    }
+    // A wake() that came before the read was issued had nothing to cancel.
+    if (state->woken.load()) {
+        batch.status = Batch::Status::woken;
+        return batch;
+    }
+    const DWORD waited = WaitForSingleObject(state->read_event, static_cast<DWORD>(timeout_ms));
+    if (state->woken.load()) {
+        batch.status = Batch::Status::woken;
+        return batch;
+    }
+    if (waited == WAIT_TIMEOUT) return batch;
+    if (waited != WAIT_OBJECT_0) {
+        batch.status = Batch::Status::failed;
+        batch.error = "WaitForSingleObject error: " + std::to_string(GetLastError());
+        return batch;
+    }
+    DWORD bytes = 0;
+    const BOOL completed = GetOverlappedResult(state->directory, &state->overlapped, &bytes, FALSE);
+    state->pending = false;
+    if (!completed) {
+        batch.status = Batch::Status::failed;
+        return batch;
+    }
+    batch.status = Batch::Status::changed;
+    state->walk(bytes, batch.names);  // 0 bytes: the platform dropped changes
+    return batch;
+}
+
+void DirectoryWatch::wake() {
+    state->woken.store(true);
+    std::lock_guard<std::mutex> lock(state->guard);
+    if (state->directory != INVALID_HANDLE_VALUE) CancelIoEx(state->directory, nullptr);
+}
+
+void DirectoryWatch::close() {
+    std::lock_guard<std::mutex> lock(state->guard);
+    if (state->directory == INVALID_HANDLE_VALUE) return;
+    if (state->pending) {
+        // The read writes into buffer until it completes.
+        CancelIoEx(state->directory, &state->overlapped);
+        DWORD bytes = 0;
+        GetOverlappedResult(state->directory, &state->overlapped, &bytes, TRUE);
+        state->pending = false;
+    }
+    CloseHandle(state->directory);
+    state->directory = INVALID_HANDLE_VALUE;
+}
+
+void lower_current_thread_to_idle() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
+}
+
+} // namespace platform
