@@ -103,14 +103,15 @@ bool Engine::init_steps() {
 }
 
 bool Engine::create_index_directory() {
-    const std::filesystem::path dir = platform::path_from_narrow(config.index_path).parent_path();
-    if (dir.empty()) return true;
+    std::filesystem::path dir;
     try {
-        platform::create_directories(dir);
+        dir = platform::path_from_utf8(config.index_path).parent_path();
+        if (!dir.empty()) platform::create_directories(dir);
         return true;
-    } catch (const std::filesystem::filesystem_error &e) {
-        log_stderr("[Engine] Failed to create index directory: " + dir.string() + " (" +
-                   e.code().message() + ")\n");
+    } catch (const std::system_error &e) {
+        // A path that is no UTF-8 is named as given.
+        log_stderr("[Engine] Failed to create index directory: " + (dir.empty() ? config.index_path : dir.u8string()) +
+                   " (" + e.code().message() + ")\n");
         return false;
     }
 }

@@ -19,6 +19,11 @@ std::filesystem::path path_from_utf8(const std::string &utf8);
 // themselves on Linux; the ANSI code page on Windows).
 std::filesystem::path path_from_narrow(const std::string &narrow);
 
+// The whole path in the narrow file-name encoding, as a library that opens
+// files by narrow name (fopen, a file stream on a string) reads it. Throws
+// std::system_error (illegal byte sequence) when a character has no form there.
+std::string narrow_path(const std::filesystem::path &path);
+
 // The file-name component in the narrow file-name encoding.
 std::string narrow_file_name(const std::filesystem::path &path);
 

@@ -54,6 +54,8 @@ fs::path path_from_utf8(const std::string &utf8) {
 
 fs::path path_from_narrow(const std::string &narrow) { return fs::path(narrow); }
 
+std::string narrow_path(const fs::path &path) { return path.string(); }
+
 std::string narrow_file_name(const fs::path &path) { return path.filename().string(); }
 
 bool path_exists(const fs::path &path) {

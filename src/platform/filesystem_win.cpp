@@ -98,6 +98,8 @@ bool path_exists(const fs::path &path) {
     }
 }
 
+std::string narrow_path(const fs::path &path) { return to_ansi(path.wstring()); }
+
 std::string narrow_file_name(const fs::path &path) { return to_ansi(path.filename().wstring()); }
 
 // FILETIME already counts 100-nanosecond ticks since 1601-01-01 UTC.

@@ -27,7 +27,7 @@ bool list_ok(const hnswlib::linklistsizeint *list, size_t max_links, size_t coun
 
 } // namespace
 
-void check_index_file(const std::string &path, int32_t dim, size_t max_elements) {
+void check_index_file(const std::filesystem::path &path, int32_t dim, size_t max_elements) {
     std::ifstream in(path, std::ios::binary);
     if (!in.is_open()) throw std::runtime_error("Cannot open file");
     size_t offset_level0 = 0, capacity = 0, count = 0, bytes_per_element = 0, label_offset = 0,

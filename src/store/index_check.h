@@ -2,7 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
+#include <filesystem>
 
 namespace hnswlib {
 template <typename dist_t> class HierarchicalNSW;
@@ -16,7 +16,7 @@ template <typename dist_t> class HierarchicalNSW;
 // Checks the file before hnswlib loads it: the header against the store's
 // settings, and every upper-level link-list size (a whole number of lists, no
 // higher than the graph's top level). One pass over the link-list sizes.
-void check_index_file(const std::string &path, int32_t dim, size_t max_elements);
+void check_index_file(const std::filesystem::path &path, int32_t dim, size_t max_elements);
 
 // Checks a loaded graph: the entry point sits on the top level, and every list
 // holds at most its level's maximum of links, each naming a stored element that

@@ -85,10 +85,13 @@ bool VectorStore::init() {
 /*
 ** Loads index_path, or creates an empty index when the file is missing, empty
 ** or unreadable; a bad file is deleted so the next save starts clean. Throws
-** only file-system errors on the index path and failures to create an index.
+** only file-system errors on the index path (also one that hnswlib could not
+** open by its narrow name) and failures to create an index.
 */
 bool VectorStore::load_or_create_index() {
-    const fs::path path(index_path);
+    const fs::path path = platform::path_from_utf8(index_path);
+    // Checked first: a name hnswlib cannot open would be read as a bad file.
+    const std::string hnswlib_path = platform::narrow_path(path);
     if (!platform::path_exists(path)) {
         create_index();
         return false;
@@ -100,8 +103,8 @@ bool VectorStore::load_or_create_index() {
         return false;
     }
     try {
-        check_index_file(index_path, dim, max_elements);
-        index = std::make_unique<Index>(space.get(), index_path, false, max_elements, true);
+        check_index_file(path, dim, max_elements);
+        index = std::make_unique<Index>(space.get(), hnswlib_path, false, max_elements, true);
         if (index->max_elements_ == 0) {
             log_stderr("[VectorStore] Loaded index has max_elements=0. Recreating.\n");
             throw std::runtime_error("Corrupted index (max_elements=0)");
@@ -181,26 +184,27 @@ void VectorStore::read_next_label() {
 ** False, with a log line, when any step fails; the old file is then intact.
 */
 bool VectorStore::write_index_file() {
-    const fs::path target(index_path);
-    const fs::path temp(index_path + ".tmp");
+    const std::string temp_name = index_path + ".tmp";
+    fs::path target, temp;
     std::error_code ec;
     std::string reason;
-
-    // A stale temporary file of the right size would hide a failed open.
-    if (removable(temp)) fs::remove(temp, ec);
-
     try {
+        target = platform::path_from_utf8(index_path);
+        temp = platform::path_from_utf8(temp_name);
+        // A stale temporary file of the right size would hide a failed open.
+        if (removable(temp)) fs::remove(temp, ec);
+
         // hnswlib reports no stream errors, so the written size is the check.
-        index->saveIndex(temp.string());
+        index->saveIndex(platform::narrow_path(temp));
         const size_t expected = index->indexFileSize();
         const uintmax_t written = fs::file_size(temp, ec);
         if (ec)
-            reason = "cannot write " + temp.string() + ": " + ec.message();
+            reason = "cannot write " + temp_name + ": " + ec.message();
         else if (written != expected)
             reason = "wrote " + std::to_string(written) + " of " + std::to_string(expected) +
-                     " bytes to " + temp.string();
+                     " bytes to " + temp_name;
         else if (!platform::sync_file(temp))
-            reason = "cannot sync " + temp.string();
+            reason = "cannot sync " + temp_name;
         else if (!platform::replace_file(temp, target, &reason))
             reason = "cannot replace " + index_path + ": " + reason;
         else
@@ -209,7 +213,7 @@ bool VectorStore::write_index_file() {
         reason = e.what();
     }
     log_stderr("[VectorStore] Failed to save index: " + reason + "\n");
-    if (removable(temp)) fs::remove(temp, ec);
+    if (!temp.empty() && removable(temp)) fs::remove(temp, ec);
     return false;
 }
 
