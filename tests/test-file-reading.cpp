@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include "engine/engine.h"
 #include "test_support.h"
 
 namespace {
