@@ -20,32 +20,24 @@ protected:
         EXPECT_EQ(rag_get_indexing_status(h.get(), buf, sizeof buf), RAG_OK);
         return buf;
     }
-    std::pair<int, int> progress() {
-        int done = -1, total = -1;
-        EXPECT_EQ(rag_get_indexing_progress(h.get(), &done, &total), RAG_OK);
-        return {done, total};
-    }
 };
 
 TEST_F(ApiIndexing, ReportedFilesLeaveTheQueueWhenTheHostDealsWithThem) {
-    int n = 7;
-    EXPECT_EQ(rag_get_indexing_progress(h.get(), nullptr, &n), RAG_ERR_INVALID_ARGUMENT);
+    int done = -1, total = -1;
+    EXPECT_EQ(rag_get_indexing_progress(h.get(), nullptr, &total), RAG_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(rag_get_indexing_status(h.get(), nullptr, 8), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(status(), "");
-    EXPECT_EQ(progress(), std::make_pair(0, 0));
-
     const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), missing = dir.str("missing.txt");
     for (const std::string &p : {a, b, a, missing}) h->engine->enqueue_changed_file(p);
     EXPECT_EQ(status(), "Preparing... (0/4)");
-
     CapturedOutput quiet;
     ASSERT_EQ(rag_add_text_document(h.get(), a.c_str(), "texto do documento"), RAG_OK);
-    EXPECT_EQ(progress(), std::make_pair(2, 4));  // both reports of a
+    EXPECT_EQ(status(), "Preparing... (2/4)");  // both reports of a
     EXPECT_EQ(rag_add_document(h.get(), missing.c_str()), RAG_ERR_DOCUMENT_FAILED);
     EXPECT_EQ(status(), "Preparing... (3/4)");
     ASSERT_EQ(rag_remove_document(h.get(), (b + "/").c_str()), RAG_OK);  // same stored form
     EXPECT_EQ(status(), "");
-    EXPECT_EQ(progress(), std::make_pair(4, 4));
+    EXPECT_EQ(rag_get_indexing_progress(h.get(), &done, &total), RAG_OK);
+    EXPECT_EQ(std::make_pair(done, total), std::make_pair(4, 4));
 }
 
 TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
@@ -63,9 +55,8 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
             EXPECT_EQ(rag_add_document(h.get(), dir.str(name).c_str()), RAG_OK);
             finished = true;
         });
-        while (!finished) {
-            const std::string now = status();
-            if (now == "Indexing: " + name + " (0/1)") seen = true;
+        for (std::string now; !finished;) {
+            if ((now = status()) == "Indexing: " + name + " (0/1)") seen = true;
             else EXPECT_EQ(now, "Preparing... (0/1)");
         }
         host.join();
@@ -74,20 +65,14 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
     EXPECT_EQ(status(), "Preparing... (0/1)");
 }
 
-size_t occurrences(const std::string &text, const std::string &needle) {
-    size_t n = 0;
-    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
-    return n;
-}
-
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {
     rag_start_watching(nullptr);
     rag_stop_watching(nullptr);
     TempDir other;
-    HandlePtr uninitialised = open_handle(other, "", false);
+    HandlePtr idle = open_handle(other, "", false);
     const std::string a = dir.str("a.txt");
     CapturedOutput out;
-    rag_start_watching(uninitialised.get());  // nothing to start before init
+    rag_start_watching(idle.get());  // nothing to start before init
     rag_start_watching(h.get());
     rag_start_watching(h.get());
     ASSERT_TRUE(eventually([&] { return write_file(a, "contrato"), status() != ""; }));
@@ -98,9 +83,12 @@ TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {
     rag_start_watching(h.get());
     h.reset();  // destroyed while watching
     EXPECT_EQ(out.err(), "");
-    EXPECT_EQ(occurrences(out.out(), "[Indexer] Watcher thread started (IDLE priority)\n"), 2u);
-    EXPECT_HAS(out.out(), "[Indexer] File changed: " + a + "\n");
-    EXPECT_EQ(out.out().find("b.txt"), std::string::npos);
+    // One thread per start that had something to start.
+    const std::string &log = out.out(), started = "[Indexer] Watcher thread started (IDLE priority)\n";
+    size_t n = 0;
+    for (size_t at = log.find(started); at != std::string::npos; at = log.find(started, at + 1)) ++n;
+    EXPECT_EQ(n, 2u);
+    EXPECT_EQ(log.find("b.txt"), std::string::npos);
 }
 
 } // namespace

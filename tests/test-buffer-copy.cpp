@@ -48,12 +48,10 @@ TEST(BufferCopy, TextOneByteTooLongAndTinyBuffers) {
     EXPECT_EQ(copy(kTruncating, "abc", 1), Result(kSmall, nul(1) + "xx", kTruncated));
 }
 
-TEST(LastError, KeepsAtMost1023BytesAndTheWholeText) {
+TEST(LastError, KeepsAtMost1023Bytes) {
     rag_handle h;
-    const std::string long_message(2000, 'e');
-    set_last_error(&h, long_message);
-    EXPECT_EQ(std::string(rag_last_error(&h)), long_message.substr(0, 1023));
-    EXPECT_EQ(h.last_error, long_message);
+    set_last_error(&h, std::string(2000, 'e'));
+    EXPECT_EQ(std::string(rag_last_error(&h)), std::string(1023, 'e'));
 }
 
 } // namespace

