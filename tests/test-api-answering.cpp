@@ -1,7 +1,6 @@
 // rag_search, rag_generate and the context, chat and rewrite exports, with the
 // generated models.
 
-#include <algorithm>
 #include <cstring>
 
 #include "api/rag_handle.h"
@@ -34,26 +33,22 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
     std::string long_text = "marcador";
     while (long_text.size() < 2100) long_text += " marcador";
     add_text(long_path, long_text);
-    rag_search_result r[3];
+    for (char c = 'a'; c < 'm'; ++c) add_text(dir.str(std::string("doc") + c + ".txt"), std::string("contrato numero ") + c);
+    rag_search_result r[12];
     ASSERT_EQ(search("marcador", 3, r), 1);
     EXPECT_EQ(std::string(r[0].file_path), long_path.substr(0, 511));
     EXPECT_EQ(std::string(r[0].text), long_text.substr(0, 2047));
-
-    for (int i = 0; i < 12; ++i)
-        add_text(dir.str("doc" + std::to_string(i) + ".txt"), "contrato numero " + std::to_string(i));
-    rag_search_result records[12];
     for (int top_k : {0, 11, -5}) {
-        std::memset(records, 'x', sizeof records);
-        EXPECT_EQ(search("contrato", top_k, records), 3) << top_k;
-        EXPECT_EQ(records[3].file_path[0], 'x');
+        std::memset(r, 'x', sizeof r);
+        EXPECT_EQ(search("contrato", top_k, r), 3) << top_k;
+        EXPECT_EQ(r[3].file_path[0], 'x');
     }
-    EXPECT_EQ(search("contrato", 10, records), 10);
-    const std::string doc0 = dir.str("doc0.txt");
-    const auto r0 = std::find_if(records, records + 10, [&](const rag_search_result &r) { return r.file_path == doc0; });
-    ASSERT_NE(r0, records + 10);
-    EXPECT_STREQ(r0->text, "contrato numero 0");
-    EXPECT_TRUE(r0->chunk_id == 0 && r0->page_number == 0);
-    EXPECT_EQ(std::string(r0->file_path + doc0.size(), 512 - doc0.size()), std::string(512 - doc0.size(), '\0'));
+    // Each record holds its own chunk, NUL-padded to the field's end.
+    EXPECT_EQ(search("contrato", 10, r), 10);
+    const std::string path = r[9].file_path;
+    EXPECT_EQ(std::string(r[9].text), "contrato numero " + path.substr(path.size() - 5, 1));
+    EXPECT_TRUE(r[9].chunk_id == 0 && r[9].page_number == 0);
+    EXPECT_EQ(std::string(r[9].file_path + path.size(), 512 - path.size()), std::string(512 - path.size(), '\0'));
 }
 
 TEST_F(ApiAnswering, WordsWithoutLettersOrDigitsLeaveTheTextQuery) {
@@ -92,20 +87,10 @@ TEST_F(ApiAnswering, AnswersFromRetrievedChunksAndWithoutTheModelWhenNoneIsFound
 }
 
 // The scripted model answers "Palavras-chave: contrato aluguel" to everything.
-class ApiModes : public ::testing::Test {
-protected:
+TEST(ApiModes, ArgumentsThenInitialisationThenSourceThenBufferSize) {
     TempDir dir;
-    HandlePtr h = open_handle(dir, model_path("chat-qwen2-keywords"));
-    char buf[64];
-
-    int with_context(const char *file_path, const char *context_text) {
-        CapturedOutput quiet;
-        return rag_generate_with_context(h.get(), "Quando?", file_path, context_text, buf, sizeof buf);
-    }
-};
-
-TEST_F(ApiModes, ArgumentsThenInitialisationThenSource) {
     HandlePtr idle = open_handle(dir, model_path("chat-qwen2-keywords"), false);
+    char buf[64];
     std::memset(buf, 'x', sizeof buf);
     EXPECT_EQ(rag_generate_with_context(idle.get(), nullptr, "a", "b", buf, 64), RAG_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 0), RAG_ERR_INVALID_ARGUMENT);
@@ -115,20 +100,21 @@ TEST_F(ApiModes, ArgumentsThenInitialisationThenSource) {
     EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 64), RAG_ERR_NOT_INITIALIZED);
     EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", buf, 64), RAG_ERR_NOT_INITIALIZED);
     EXPECT_STREQ(rag_last_error(idle.get()), "Engine not initialized.");
+
+    HandlePtr h = open_handle(dir, model_path("chat-qwen2-keywords"));
+    CapturedOutput quiet;
+    auto with_context = [&](const char *file_path, const char *context_text) {
+        return rag_generate_with_context(h.get(), "Quando?", file_path, context_text, buf, sizeof buf);
+    };
     EXPECT_EQ(with_context("", nullptr), RAG_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(buf[0], 'x');
-
     EXPECT_EQ(with_context(dir.str().c_str(), "O contrato vence em março."), RAG_OK);  // the path wins
     EXPECT_STREQ(buf, prompts::kDocumentNotIndexed);
     EXPECT_EQ(with_context("", ""), RAG_OK);  // empty raw text: no window
     EXPECT_STREQ(buf, prompts::kWindowNotFound);
     EXPECT_EQ(with_context(nullptr, "O contrato vence em março."), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
-}
-
-// Chat answers are cut with an ellipsis, rewritten queries plainly.
-TEST_F(ApiModes, AnswersFitUpToOneByteUnderTheBuffer) {
-    CapturedOutput quiet;
+    // Chat answers fit up to one byte under the buffer, then end in an ellipsis; rewritten queries are cut plainly.
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 33), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 32), RAG_ERR_BUFFER_TOO_SMALL);

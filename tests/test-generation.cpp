@@ -122,15 +122,4 @@ TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
     EXPECT_TRUE(std::equal(kept.end() - 200, kept.end(), full.end() - 200));
 }
 
-TEST_F(Generation, LoadFailureIsAnsweredAndRetriedEveryCall) {
-    const std::string missing = dir.str("missing.gguf");
-    auto engine = make_engine(missing);
-    for (int i = 0; i < 2; ++i) {
-        CapturedOutput out;
-        EXPECT_EQ(engine->run_llm(Prompt().fixed("x"), true), "[ERROR] Failed to load LLM. Check model path: " + missing);
-        EXPECT_EQ(out.err(), "[Engine] LLM load failed: " + missing + "\n");
-        EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + missing + "\n");
-    }
-}
-
 } // namespace
