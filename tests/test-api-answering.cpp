@@ -33,7 +33,8 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
     std::string long_text = "marcador";
     while (long_text.size() < 2100) long_text += " marcador";
     add_text(long_path, long_text);
-    for (char c = 'a'; c < 'm'; ++c) add_text(dir.str(std::string("doc") + c + ".txt"), std::string("contrato numero ") + c);
+    for (char c = 'a'; c < 'm'; ++c)
+        add_text(dir.str(std::string("doc") + c + ".txt"), std::string("contrato numero ") + c);
     rag_search_result r[12];
     ASSERT_EQ(search("marcador", 3, r), 1);
     EXPECT_EQ(std::string(r[0].file_path), long_path.substr(0, 511));
@@ -114,7 +115,7 @@ TEST(ApiModes, ArgumentsThenInitialisationThenSourceThenBufferSize) {
     EXPECT_STREQ(buf, prompts::kWindowNotFound);
     EXPECT_EQ(with_context(nullptr, "O contrato vence em março."), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
-    // Chat answers fit up to one byte under the buffer, then end in an ellipsis; rewritten queries are cut plainly.
+    // Chat answers fit up to one byte under the buffer, then end in "..."; rewritten queries are cut plainly.
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 33), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 32), RAG_ERR_BUFFER_TOO_SMALL);

@@ -52,27 +52,15 @@ TEST(DocumentRanking, PacksTheBestTenWithinTheBudgetInDocumentOrder) {
     EXPECT_TRUE(ctx.limit_reached);
 }
 
-class DocumentAnswer : public ::testing::Test {
-protected:
+TEST(DocumentAnswer, AnswersFromTheStoredChunksAndDumpsThePrompt) {
     TempDir dir;
-    std::string doc;
-
-    std::unique_ptr<Engine> open(const std::string &llm, const std::string &text, const std::string &name = "doc.txt") {
-        doc = dir.str(name);
-        auto engine = std::make_unique<Engine>(engine_config(dir, llm));
-        CapturedOutput quiet;
-        EXPECT_TRUE(engine->init());
-        write_file(doc, "x");
-        EXPECT_TRUE(engine->add_text_document(doc, text));
-        return engine;
-    }
-};
-
-TEST_F(DocumentAnswer, AnswersFromTheStoredChunksAndDumpsThePrompt) {
-    auto engine = open(model_path("chat-qwen2"), "O contrato de aluguel vence em março.");
-    const std::string never = dir.str("never.txt");
+    const std::string doc = dir.str("doc.txt"), never = dir.str("never.txt");
+    write_file(doc, "x");
     write_file(never, "O contrato de aluguel vence em março.");
+    auto engine = std::make_unique<Engine>(engine_config(dir, model_path("chat-qwen2")));
     CapturedOutput out;
+    ASSERT_TRUE(engine->init());
+    ASSERT_TRUE(engine->add_text_document(doc, "O contrato de aluguel vence em março."));
     EXPECT_EQ(engine->generate_with_context("Quando?", never), prompts::kDocumentNotIndexed);
     EXPECT_FALSE(engine->is_llm_loaded());
     const std::string answer = engine->generate_with_context("Quando vence?", doc);

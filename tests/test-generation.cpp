@@ -21,10 +21,9 @@ TEST(QuestionPrompt, GoldenText) {
         "das fontes.\n<|end|>\n<|user|>\nCONTEXTO DOS MEUS ARQUIVOS:\n--- Arquivo 1: C:\\docs\\contrato.txt ---\n"
         "O contrato vence em março.\n\n--- Arquivo 2: docs\\vazio.txt ---\n\n\nPERGUNTA: Quando vence o 'contrato'?\n"
         "<|end|>\n<|assistant|>\n";
-    EXPECT_EQ(Engine::build_prompt("Quando vence o 'contrato'?", {{"C:\\docs\\contrato.txt", "O contrato vence em março.",
-                                                                   2.5f, 0, 0}, {"docs\\vazio.txt", "", 0.9f, 3, 0}})
-                  .str(),
-              expected);
+    const std::vector<SearchResult> results = {{"C:\\docs\\contrato.txt", "O contrato vence em março.", 2.5f, 0, 0},
+                                               {"docs\\vazio.txt", "", 0.9f, 3, 0}};
+    EXPECT_EQ(Engine::build_prompt("Quando vence o 'contrato'?", results).str(), expected);
 }
 
 // Appends pieces one by one as the generation loop does; returns the answer.
