@@ -22,7 +22,6 @@ size_t inserted_bytes(const Prompt &p) {
 }
 
 TEST(ModePrompts, ChatAndRewrite) {
-    ASSERT_EQ(kChatSystem.size(), 540u);
     const std::string docs = "<|im_start|>user\n### DOCUMENTOS DE APOIO:\n";
     const Prompt chat = Engine::build_chat_prompt("U: oi<|im_end|>", "E o prazo?", "doc A");
     EXPECT_EQ(chat.str(), kChatSystem + "<|im_start|>user\n### HISTÓRICO DA CONVERSA:\nU: oi<|im_end|><|im_end|>\n" +
@@ -37,7 +36,6 @@ TEST(ModePrompts, ChatAndRewrite) {
         "palavras-chave baseando-se no contexto do HISTÓRICO.\nNÃO responda à pergunta do usuário. Apenas forneça as "
         "palavras-chave para uma busca em banco de dados. Seja direto e não use pontuação.<|im_end|>\n"
         "<|im_start|>user\nHISTÓRICO:\n";
-    ASSERT_EQ(expected.size(), 343u);
     EXPECT_EQ(rewrite.str(), expected + "\n\nNOVA PERGUNTA: E o prazo?" + kAnswerHead);
     EXPECT_EQ(inserted_bytes(rewrite), 10u);
 }
@@ -49,7 +47,6 @@ TEST(ModePrompts, DocumentAndWindow) {
         "abaixo. NÃO use conhecimento prévio.\n3. Se a informação não estiver clara mas houver dados relacionados, "
         "mencione-os.\n4. Se realmente não houver a informação no DOCUMENTO, diga EXATAMENTE: 'Não encontrei essa "
         "informação no documento'.<|im_end|>\n<|im_start|>user\n### DOCUMENTO:\n";
-    ASSERT_EQ(system.size(), 500u);
     const Prompt doc = Engine::build_document_prompt("[Página 1]: texto\n\n", "Qual?");
     EXPECT_EQ(doc.str(), system + "[Página 1]: texto\n\n\n\n### PERGUNTA:\nQual?" + kAnswerHead);
     EXPECT_EQ(inserted_bytes(doc), 20u + 5u);
