@@ -88,20 +88,10 @@ TEST_F(ApiAnswering, AnswersFromRetrievedChunksAndWithoutTheModelWhenNoneIsFound
 }
 
 // The scripted model answers "Palavras-chave: contrato aluguel" to everything.
-TEST(ApiModes, ArgumentsThenInitialisationThenSourceThenBufferSize) {
+TEST(ApiModes, SourceThenBufferSize) {
     TempDir dir;
-    HandlePtr idle = open_handle(dir, model_path("chat-qwen2-keywords"), false);
     char buf[64];
     std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(rag_generate_with_context(idle.get(), nullptr, "a", "b", buf, 64), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 0), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", nullptr, 64), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_STREQ(rag_last_error(idle.get()), "");
-    EXPECT_EQ(rag_generate_with_context(idle.get(), "q", nullptr, nullptr, buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_STREQ(rag_last_error(idle.get()), "Engine not initialized.");
-
     HandlePtr h = open_handle(dir, model_path("chat-qwen2-keywords"));
     CapturedOutput quiet;
     auto with_context = [&](const char *file_path, const char *context_text) {
