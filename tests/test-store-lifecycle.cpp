@@ -14,42 +14,6 @@ Chunk chunk(const std::string &path, int32_t id) { return Chunk{id, 1, path, "te
 
 size_t saved_points(const StoreFiles &f) { return f.open()->element_count(); }
 
-TEST(StoreIndexFile, BadFilesAreDeletedAndRecreatedWithRowsKept) {
-    StoreFiles f;
-    {
-        auto s = f.open();
-        for (int i = 0; i < 3; ++i) ASSERT_EQ(s->add(unit(i), chunk("a.txt", i)), i);
-        s->save_index(true);
-    }
-    const std::string whole = read_file(f.index);
-    const std::string corrupt = "[VectorStore] Failed to load index, recreating: Index seems to "
-                                "be corrupted or unsupported\n";
-    const std::tuple<std::string, int32_t, std::string> cases[] = {
-        {"", 8, "[VectorStore] Index file is 0 bytes, creating new index.\n"},
-        {whole.substr(0, 20), 8, corrupt},
-        {whole + "tail", 8, corrupt},
-        // a header whose capacity is below its element count (above ours)
-        {whole.substr(0, 8) + std::string("\x01\0\0\0\0\0\0\0", 8) +
-             std::string("\xff\xff\x0f\0\0\0\0\0", 8) + whole.substr(24),
-         8, corrupt},
-        {whole, 16, corrupt},  // vectors of another width
-        // an entry point outside the graph (searching it would crash)
-        {whole.substr(0, 52) + std::string("\x40\x42\x0f\0", 4) + whole.substr(56), 8, corrupt},
-        // an M above the upper lists' room (adding would write past them)
-        {whole.substr(0, 72) + std::string("\x11\0\0\0\0\0\0\0", 8) + whole.substr(80), 8, corrupt},
-    };
-    for (const auto &[content, dim, line] : cases) {
-        write_file(f.index, content);
-        auto s = f.make(100000, dim);
-        CapturedOutput out;
-        ASSERT_TRUE(s->init());
-        EXPECT_EQ(out.err(), line);
-        EXPECT_FALSE(fs::exists(f.index));
-        EXPECT_EQ(s->peek_next_label(), 3);  // no label of a kept row is given again
-        EXPECT_EQ(s->get_file_chunks("a.txt").size(), 3u);
-    }
-}
-
 TEST(StoreIndexFile, ZeroCapacityIsRecreated) {
     StoreFiles z;
     z.open(0)->save_index(true);
