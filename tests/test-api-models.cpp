@@ -56,6 +56,12 @@ TEST(ApiModels, FilesThatAreNoUsableModelFailAtOnce) {
         HandlePtr h = open_handle(data, llm);
         add_text(h.get(), data.str("a.txt"), "O contrato vence em março.");
         EXPECT_EQ(answer(h.get(), "contrato"), "[ERROR] Failed to load LLM. Check model path: " + llm);
+        char buf[1024];
+        CapturedOutput quiet;
+        for (const char *text : {"O contrato vence em março.", ""}) {  // raw text, even none, is tried again too
+            ASSERT_EQ(rag_generate_with_context(h.get(), "contrato", nullptr, text, buf, sizeof buf), RAG_OK);
+            EXPECT_EQ(std::string(buf), "[ERROR] Failed to load LLM. Check model path: " + llm);
+        }
     }
     HandlePtr h = open_handle(dir, model_path("chat-phi3"), false, 0, fifo);
     CapturedOutput out;

@@ -48,27 +48,6 @@ TEST(StoreLabels, NextLabelAfterRestart) {
     EXPECT_EQ(f.open()->peek_next_label(), INT32_MAX);
 }
 
-TEST(StoreInit, FailuresLeaveEveryOperationInert) {
-    StoreFiles f;
-    fs::create_directory(f.dir.str("dir"));
-    write_file(f.dir.str("junk.db"), std::string(4096, 'x'));
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {f.index, f.dir.str("missing") + "/metadata.db",
-         "[VectorStore] SQLite open failed: unable to open database file\n"},
-        {f.index, f.dir.str("junk.db"), "[VectorStore] Schema creation failed: file is not a database\n"},
-        {f.dir.str("dir"), f.db, "[VectorStore] init() failed: "},
-    };
-    for (const auto &[index, db, line] : cases) {
-        VectorStore s(index, db, 8, 100, 16, 200, 200);
-        CapturedOutput out;
-        EXPECT_FALSE(s.init());
-        s.save_index(true);  // as the engine's shutdown does: it must write nothing
-        EXPECT_EQ(out.err().substr(0, line.size()), line);
-        EXPECT_EQ(std::count(out.err().begin(), out.err().end(), '\n'), 1) << out.err();
-    }
-    EXPECT_FALSE(fs::exists(f.index));
-}
-
 // One test, since the throttle interval starts at construction.
 TEST(StoreSave, ThrottledForcedAndFailedSaves) {
     StoreFiles f;

@@ -40,16 +40,4 @@ TEST(WindowAnswer, EveryWindowRunsWhenNoneAnswers) {
     }
 }
 
-// Every call tries the model again.
-TEST(WindowAnswer, ModelThatCannotLoadIsReportedNotTakenForNoAnswer) {
-    TempDir dir;
-    const std::string missing = dir.str("missing.gguf");
-    auto engine = open(dir, missing);
-    for (const char *text : {"O contrato vence em março.", ""}) {
-        CapturedOutput out;
-        EXPECT_EQ(engine->generate_with_context("Quando?", text), "[ERROR] Failed to load LLM. Check model path: " + missing);
-        EXPECT_EQ(out.err(), "[Engine] LLM load failed: " + missing + "\n");
-    }
-}
-
 } // namespace
