@@ -106,12 +106,15 @@ TEST(ApiModes, SourceThenBufferSize) {
     EXPECT_EQ(with_context(nullptr, "O contrato vence em março."), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
     // Chat answers fit up to one byte under the buffer, then end in "..."; rewritten queries are cut plainly.
-    EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 33), RAG_OK);
+    const fs::path dump = prompt_dump_file(dir, "prompt_chat_dump.txt");
+    EXPECT_EQ(rag_generate_chat_with_context(h.get(), "U: oi", "Quando?", nullptr, buf, 33), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
+    EXPECT_EQ(read_file(dump), as_dumped(Engine::build_chat_prompt("U: oi", "Quando?", "").str()));
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 32), RAG_ERR_BUFFER_TOO_SMALL);
     EXPECT_STREQ(buf, "Palavras-chave: contrato alu...");
     EXPECT_EQ(rag_rewrite_query(h.get(), nullptr, "Quando?", buf, 17), RAG_ERR_BUFFER_TOO_SMALL);
     EXPECT_STREQ(buf, " contrato alugue");
+    EXPECT_TRUE(h->engine->is_llm_loaded());
 }
 
 } // namespace

@@ -14,7 +14,8 @@ namespace {
 using namespace test_support;
 
 const std::string kScript = "Resposta: o contrato vence em março de 2031.";
-const std::string kBad = "\xf4\x90\x80\x80";  // beyond U+10FFFF
+// Beyond U+10FFFF, overlong, a surrogate, and cut short (at the end of a question).
+const std::string kBad = "\xf4\x90\x80\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82";
 
 void add_text(rag_handle *h, const std::string &path, const std::string &text) {
     CapturedOutput quiet;
