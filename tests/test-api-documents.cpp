@@ -113,9 +113,13 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT last_modified FROM indexed_files"), t0);
     EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
     write_file(path, "novo conteudo curto");
+    set_mtime_ticks(path, t0 + 2 * kTicksPerSecond - 1);  // within two seconds: taken as unchanged
+    EXPECT_EQ(add(path), RAG_OK);
+    EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
     set_mtime_ticks(path, t0 + 2 * kTicksPerSecond);
     EXPECT_EQ(add(path), RAG_OK);
     EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 1u);
+    EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT COUNT(*) FROM indexed_files"), 1);
     EXPECT_EQ(text_of(path), "novo conteudo curto");
 }
 

@@ -1,4 +1,4 @@
-// Storing chunks, stored path forms, file bookkeeping, removal and reading back.
+// Storing chunks, stored path forms, removal and reading back.
 
 #include "store/vector_store.h"
 #include "test_support.h"
@@ -54,19 +54,6 @@ TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
             "(92, 2, 1, 'c', 'D')");
     EXPECT_EQ(store->get_document_text("a"), "A\n\nB");
     EXPECT_EQ(store->get_document_text("c"), "C\nD");
-}
-
-TEST_F(Chunks, ModificationTimeWithinTwoSeconds) {
-    const int64_t t = 133500000000000000;
-    EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t));
-    store->mark_file_indexed("/d/a.txt", 1);
-    store->mark_file_indexed("/d/a.txt", t);
-    EXPECT_TRUE(store->is_file_indexed("/d/a.txt/", t + 19999999));
-    EXPECT_TRUE(store->is_file_indexed("/d/a.txt", t - 19999999));
-    EXPECT_EQ(sql(db, "SELECT COUNT(*) FROM indexed_files"), 1);
-    CapturedOutput quiet;
-    EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t + 20000000));
-    EXPECT_FALSE(store->is_file_indexed("/d/a.txt", t - 30000000));
 }
 
 TEST_F(Chunks, RemoveDocument) {
