@@ -53,14 +53,15 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
 }
 
 TEST_F(ApiAnswering, WordsWithoutLettersOrDigitsLeaveTheTextQuery) {
-    add_text(dir.str("contrato.txt"), "o prazo do contrato vence em marco");
+    add_text(dir.str("contrato.txt"), "o prazo do contrato vence em marco ao pé da letra");
     add_text(dir.str("bolo.txt"), "receita de bolo de cenoura");
     rag_search_result r[3];
     CapturedOutput out;
-    ASSERT_GE(rag_search(h.get(), "prazo \xE2\x80\x93 \xC2\xAB" "contrato\xC2\xBB \xE2\x80\xA6", 3, r), 1);
-    EXPECT_EQ(out.out(), "[VectorStore] FTS5 found 1 matches for: \"prazo\"* AND \"\xC2\xAB"
+    // Words of three bytes and more are searched, lowercased: "Pé" is, "é" alone would not be.
+    ASSERT_GE(rag_search(h.get(), "prazo Pé \xE2\x80\x93 \xC2\xAB" "contrato\xC2\xBB \xE2\x80\xA6", 3, r), 1);
+    EXPECT_EQ(out.out(), "[VectorStore] FTS5 found 1 matches for: \"prazo\"* AND \"pé\"* AND \"\xC2\xAB"
                          "contrato\xC2\xBB\"*\n");
-    EXPECT_STREQ(r[0].text, "o prazo do contrato vence em marco");
+    EXPECT_STREQ(r[0].text, "o prazo do contrato vence em marco ao pé da letra");
     EXPECT_GT(r[0].score, 2.0f);  // found by its text
 }
 
@@ -88,20 +89,10 @@ TEST_F(ApiAnswering, AnswersFromRetrievedChunksAndWithoutTheModelWhenNoneIsFound
 }
 
 // The scripted model answers "Palavras-chave: contrato aluguel" to everything.
-TEST(ApiModes, ArgumentsThenInitialisationThenSourceThenBufferSize) {
+TEST(ApiModes, SourceThenBufferSize) {
     TempDir dir;
-    HandlePtr idle = open_handle(dir, model_path("chat-qwen2-keywords"), false);
     char buf[64];
     std::memset(buf, 'x', sizeof buf);
-    EXPECT_EQ(rag_generate_with_context(idle.get(), nullptr, "a", "b", buf, 64), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 0), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", nullptr, 64), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_STREQ(rag_last_error(idle.get()), "");
-    EXPECT_EQ(rag_generate_with_context(idle.get(), "q", nullptr, nullptr, buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(rag_generate_chat_with_context(idle.get(), "h", "q", "d", buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_EQ(rag_rewrite_query(idle.get(), "h", "q", buf, 64), RAG_ERR_NOT_INITIALIZED);
-    EXPECT_STREQ(rag_last_error(idle.get()), "Engine not initialized.");
-
     HandlePtr h = open_handle(dir, model_path("chat-qwen2-keywords"));
     CapturedOutput quiet;
     auto with_context = [&](const char *file_path, const char *context_text) {
@@ -115,13 +106,28 @@ TEST(ApiModes, ArgumentsThenInitialisationThenSourceThenBufferSize) {
     EXPECT_STREQ(buf, prompts::kWindowNotFound);
     EXPECT_EQ(with_context(nullptr, "O contrato vence em março."), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
-    // Chat answers fit up to one byte under the buffer, then end in "..."; rewritten queries are cut plainly.
-    EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 33), RAG_OK);
+    // An indexed document answers from its stored chunks, with its prompt dumped when the dump can be written.
+    const std::string doc = dir.str("doc.txt");
+    write_file(doc, "x");
+    ASSERT_EQ(rag_add_text_document(h.get(), doc.c_str(), "O contrato de aluguel vence em março."), RAG_OK);
+    const fs::path doc_dump = prompt_dump_file(dir, "prompt_dump.txt");
+    fs::create_directory(doc_dump);
+    EXPECT_EQ(with_context(doc.c_str(), nullptr), RAG_OK);
     EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
+    fs::remove(doc_dump);
+    EXPECT_EQ(with_context(doc.c_str(), nullptr), RAG_OK);
+    EXPECT_EQ(read_file(doc_dump),
+              as_dumped(Engine::build_document_prompt("[Página 1]: O contrato de aluguel vence em março.\n\n", "Quando?").str()));
+    // Chat answers fit up to one byte under the buffer, then end in "..."; rewritten queries are cut plainly.
+    const fs::path dump = prompt_dump_file(dir, "prompt_chat_dump.txt");
+    EXPECT_EQ(rag_generate_chat_with_context(h.get(), "U: oi", "Quando?", nullptr, buf, 33), RAG_OK);
+    EXPECT_STREQ(buf, "Palavras-chave: contrato aluguel");
+    EXPECT_EQ(read_file(dump), as_dumped(Engine::build_chat_prompt("U: oi", "Quando?", "").str()));
     EXPECT_EQ(rag_generate_chat_with_context(h.get(), nullptr, "Quando?", nullptr, buf, 32), RAG_ERR_BUFFER_TOO_SMALL);
     EXPECT_STREQ(buf, "Palavras-chave: contrato alu...");
     EXPECT_EQ(rag_rewrite_query(h.get(), nullptr, "Quando?", buf, 17), RAG_ERR_BUFFER_TOO_SMALL);
     EXPECT_STREQ(buf, " contrato alugue");
+    EXPECT_TRUE(h->engine->is_llm_loaded());
 }
 
 } // namespace

@@ -1,5 +1,5 @@
-// Index files with damaged link lists, opened through the C API: each is
-// refused at init and replaced by a new index, and nothing afterwards crashes.
+// Damaged index files, opened through the C API: each is refused at init and
+// replaced by a new index that restores the stored rows, and nothing afterwards crashes.
 
 #include <cstring>
 
@@ -12,7 +12,7 @@ using namespace test_support;
 
 // hnswlib's file: a 96-byte header, then each element's level-0 block, then
 // each element's upper-level lists, each after its 4-byte size.
-constexpr size_t kMaxLevelAt = 48, kEntryAt = 52, kHeader = 96, kBlock = 32 * 4 + 4 + 384 * 4 + 8;
+constexpr size_t kMaxLevelAt = 48, kEntryAt = 52, kMAt = 72, kHeader = 96, kBlock = 32 * 4 + 4 + 384 * 4 + 8;
 constexpr size_t kUpperList = 16 * 4 + 4;
 
 template <typename T> T get(const std::string &f, size_t at) {
@@ -21,8 +21,7 @@ template <typename T> T get(const std::string &f, size_t at) {
     return v;
 }
 template <typename T> std::string with(std::string f, size_t at, T v) {
-    std::memcpy(&f[at], &v, sizeof v);
-    return f;
+    return f.replace(at, sizeof v, reinterpret_cast<const char *>(&v), sizeof v);
 }
 
 struct SavedIndex {
@@ -61,6 +60,13 @@ TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
 
     const std::pair<const char *, std::string> files[] = {
         {"intact", f},
+        {"empty", ""},
+        {"cut in the header", f.substr(0, 20)},
+        {"bytes after the end", f + "tail"},
+        {"capacity below its element count (above ours)", with(with(f, 8, uint64_t{1}), 16, uint64_t{0xFFFFF})},
+        {"vectors of another width", with(with(f, 24, get<uint64_t>(f, 24) - 32), 32, get<uint64_t>(f, 32) - 32)},
+        {"entry point outside the graph (searching it would crash)", with(f, kEntryAt, uint32_t{1000000})},
+        {"M above the upper lists' room (adding would write past them)", with(f, kMAt, uint64_t{17})},
         {"entry point on level 0", with(f, kEntryAt, s.low)},
         {"raised top level", with(f, kMaxLevelAt, get<int>(f, kMaxLevelAt) + 1)},
         {"neighbour beyond the elements", with(with(f, low_links, uint16_t{1}), low_links + 4, s.count + 5)},
@@ -75,8 +81,10 @@ TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
         HandlePtr h = open_handle(dir, "none.gguf", false);
         CapturedOutput out;
         ASSERT_EQ(rag_init(h.get()), RAG_OK) << what;
-        EXPECT_EQ(out.err(), intact ? "" : "[VectorStore] Failed to load index, recreating: Index seems to be "
-                                          "corrupted or unsupported\n") << what;
+        EXPECT_EQ(out.err(), intact          ? ""
+                             : bytes.empty() ? "[VectorStore] Index file is 0 bytes, creating new index.\n"
+                                             : "[VectorStore] Failed to load index, recreating: Index seems to be "
+                                               "corrupted or unsupported\n") << what;
         // A new index holds only the restored point of the document added below.
         EXPECT_HAS(out.out(), intact ? "ready. 300 vectors" : "ready. 1 vectors");
         // Adding and searching walk the graph.

@@ -14,7 +14,8 @@ namespace {
 using namespace test_support;
 
 const std::string kScript = "Resposta: o contrato vence em março de 2031.";
-const std::string kBad = "\xf4\x90\x80\x80";  // beyond U+10FFFF
+// Beyond U+10FFFF, overlong, a surrogate, and cut short (at the end of a question).
+const std::string kBad = "\xf4\x90\x80\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82";
 
 void add_text(rag_handle *h, const std::string &path, const std::string &text) {
     CapturedOutput quiet;
@@ -56,6 +57,12 @@ TEST(ApiModels, FilesThatAreNoUsableModelFailAtOnce) {
         HandlePtr h = open_handle(data, llm);
         add_text(h.get(), data.str("a.txt"), "O contrato vence em março.");
         EXPECT_EQ(answer(h.get(), "contrato"), "[ERROR] Failed to load LLM. Check model path: " + llm);
+        char buf[1024];
+        CapturedOutput quiet;
+        for (const char *text : {"O contrato vence em março.", ""}) {  // raw text, even none, is tried again too
+            ASSERT_EQ(rag_generate_with_context(h.get(), "contrato", nullptr, text, buf, sizeof buf), RAG_OK);
+            EXPECT_EQ(std::string(buf), "[ERROR] Failed to load LLM. Check model path: " + llm);
+        }
     }
     HandlePtr h = open_handle(dir, model_path("chat-phi3"), false, 0, fifo);
     CapturedOutput out;

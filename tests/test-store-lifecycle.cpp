@@ -14,43 +14,6 @@ Chunk chunk(const std::string &path, int32_t id) { return Chunk{id, 1, path, "te
 
 size_t saved_points(const StoreFiles &f) { return f.open()->element_count(); }
 
-TEST(StoreIndexFile, BadFilesAreDeletedAndRecreatedWithRowsKept) {
-    StoreFiles f;
-    {
-        auto s = f.open();
-        for (int i = 0; i < 3; ++i) ASSERT_EQ(s->add(unit(i), chunk("a.txt", i)), i);
-        s->save_index(true);
-    }
-    const std::string whole = read_file(f.index);
-    const std::string corrupt = "[VectorStore] Failed to load index, recreating: Index seems to "
-                                "be corrupted or unsupported\n";
-    const std::tuple<std::string, int32_t, std::string> cases[] = {
-        {"", 8, "[VectorStore] Index file is 0 bytes, creating new index.\n"},
-        {whole.substr(0, whole.size() / 2), 8, corrupt},
-        {whole.substr(0, 20), 8, corrupt},
-        {whole + "tail", 8, corrupt},
-        // a header whose capacity is below its element count (above ours)
-        {whole.substr(0, 8) + std::string("\x01\0\0\0\0\0\0\0", 8) +
-             std::string("\xff\xff\x0f\0\0\0\0\0", 8) + whole.substr(24),
-         8, corrupt},
-        {whole, 16, corrupt},  // vectors of another width
-        // an entry point outside the graph (searching it would crash)
-        {whole.substr(0, 52) + std::string("\x40\x42\x0f\0", 4) + whole.substr(56), 8, corrupt},
-        // an M above the upper lists' room (adding would write past them)
-        {whole.substr(0, 72) + std::string("\x11\0\0\0\0\0\0\0", 8) + whole.substr(80), 8, corrupt},
-    };
-    for (const auto &[content, dim, line] : cases) {
-        write_file(f.index, content);
-        auto s = f.make(100000, dim);
-        CapturedOutput out;
-        ASSERT_TRUE(s->init());
-        EXPECT_EQ(out.err(), line);
-        EXPECT_FALSE(fs::exists(f.index));
-        EXPECT_EQ(s->peek_next_label(), 3);  // no label of a kept row is given again
-        EXPECT_EQ(s->get_file_chunks("a.txt").size(), 3u);
-    }
-}
-
 TEST(StoreIndexFile, ZeroCapacityIsRecreated) {
     StoreFiles z;
     z.open(0)->save_index(true);
@@ -61,29 +24,6 @@ TEST(StoreIndexFile, ZeroCapacityIsRecreated) {
                          "[VectorStore] Failed to load index, recreating: Corrupted index "
                          "(max_elements=0)\n");
     EXPECT_EQ(s->add(unit(0), chunk("a.txt", 0)), 0);  // and it still grows
-}
-
-// The host names the index file in UTF-8, also where the narrow file calls
-// hnswlib uses read another encoding.
-TEST(StoreIndexFile, NonAsciiPathIsSavedAndLoaded) {
-    TempDir dir;
-    const fs::path folder = dir.path() / fs::u8path("\xc3\xadndice");  // "índice"
-    fs::create_directory(folder);
-    const std::string index = (folder / fs::u8path("a\xc3\xa7\xc3\xa3o.bin")).u8string();  // "ação.bin"
-    const auto open = [&] {
-        auto s = std::make_unique<VectorStore>(index, dir.str("metadata.db"), 8, 100, 16, 200, 200);
-        CapturedOutput out;
-        EXPECT_TRUE(s->init());
-        EXPECT_EQ(out.err(), "");
-        return s;
-    };
-    {
-        auto s = open();
-        ASSERT_EQ(s->add(unit(0), chunk("a", 0)), 0);
-        s->save_index(true);
-    }
-    EXPECT_TRUE(fs::exists(fs::u8path(index)));
-    EXPECT_EQ(open()->element_count(), 1u);
 }
 
 TEST(StoreLabels, NextLabelAfterRestart) {
@@ -106,27 +46,6 @@ TEST(StoreLabels, NextLabelAfterRestart) {
     EXPECT_EQ(out.err(), "[VectorStore] add() exception: no labels left\n");
     sql(f.db, "UPDATE chunks SET label = 2147483647 WHERE label = 2147483645");
     EXPECT_EQ(f.open()->peek_next_label(), INT32_MAX);
-}
-
-TEST(StoreInit, FailuresLeaveEveryOperationInert) {
-    StoreFiles f;
-    fs::create_directory(f.dir.str("dir"));
-    write_file(f.dir.str("junk.db"), std::string(4096, 'x'));
-    const std::tuple<std::string, std::string, std::string> cases[] = {
-        {f.index, f.dir.str("missing") + "/metadata.db",
-         "[VectorStore] SQLite open failed: unable to open database file\n"},
-        {f.index, f.dir.str("junk.db"), "[VectorStore] Schema creation failed: file is not a database\n"},
-        {f.dir.str("dir"), f.db, "[VectorStore] init() failed: "},
-    };
-    for (const auto &[index, db, line] : cases) {
-        VectorStore s(index, db, 8, 100, 16, 200, 200);
-        CapturedOutput out;
-        EXPECT_FALSE(s.init());
-        s.save_index(true);  // as the engine's shutdown does: it must write nothing
-        EXPECT_EQ(out.err().substr(0, line.size()), line);
-        EXPECT_EQ(std::count(out.err().begin(), out.err().end(), '\n'), 1) << out.err();
-    }
-    EXPECT_FALSE(fs::exists(f.index));
 }
 
 // One test, since the throttle interval starts at construction.

@@ -46,21 +46,6 @@ TEST(NormalizeText, Table) {
     for (const auto &[in, out] : cases) EXPECT_EQ(normalize_text(in), out) << in;
 }
 
-TEST_F(Search, TextQueryAndItsLogLine) {
-    add(unit(1), "Qual é o prazo do contrato de locação");
-    add(unit(2), "um contrato sem data");
-    add(unit(2), "pé de moleque");
-    add_filler();
-    const auto hits = search(unit(0), 3, "Qual é o prazo do Contrato?",
-                             "[VectorStore] FTS5 found 1 matches for: \"qual\"* AND \"prazo\"* "
-                             "AND \"contrato\"*\n");
-    ASSERT_EQ(hits.size(), 1u);
-    EXPECT_EQ(hits[0].file_path, native("/d/doc.txt"));
-    EXPECT_EQ(hits[0].text, "Qual é o prazo do contrato de locação");
-    // Length counts bytes: "pé" is searched, "é" alone would not be.
-    EXPECT_EQ(search(unit(0), 3, "Pé", "[VectorStore] FTS5 found 1 matches for: \"pé\"*\n").size(), 1u);
-}
-
 TEST_F(Search, TextMatchesAddTwoAndOutrankVectorOnlyHits) {
     add(at(0.99f), "nothing relevant");
     add(unit(3), "shared phrase");

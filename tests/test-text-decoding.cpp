@@ -55,19 +55,4 @@ TEST(TextDecoding, FilesDecodeToUtf8) {
     }
 }
 
-// What the tokenizers see: well-formed text unchanged, each maximal ill-formed
-// part one U+FFFD.
-TEST(TextDecoding, TokenizerCopyReplacesIllFormedUtf8) {
-    const std::string r = "\xEF\xBF\xBD";
-    const std::pair<const char *, std::string> cases[] = {
-        {"a\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF", "a\xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF"},
-        {"x\xF4\x90\x80\x80y", "x" + r + r + r + r + "y"},  // above U+10FFFF
-        {"\xC0\xAF", r + r},                            // overlong
-        {"\xED\xA0\x80", r + r + r},                     // surrogate
-        {"\xE2\x82", r},                                // cut short at the end
-        {"\xE2\x82z\x80", r + "z" + r},
-    };
-    for (const auto &[input, expected] : cases) EXPECT_EQ(replace_invalid_utf8(input), expected) << input;
-}
-
 } // namespace
