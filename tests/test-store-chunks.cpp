@@ -61,6 +61,8 @@ TEST_F(Chunks, RemoveDocument) {
     ASSERT_EQ(add("/d/a.txt", 1, "alpha more"), 1);
     ASSERT_EQ(add("/d/b.txt", 2, "alpha beta"), 2);
     store->mark_file_indexed("/d/a.txt", 50);
+    store->remove_document("/d/none.txt");
+    EXPECT_FALSE(fs::exists(files.index));  // nothing deleted, nothing saved
     store->remove_document("/d/a.txt/");
     EXPECT_TRUE(fs::exists(files.index));  // deleted points force a save
     EXPECT_TRUE(store->get_indexed_files().empty());
