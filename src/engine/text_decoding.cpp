@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "common/utf8.h"
+
 namespace {
 
 // Appends cp (at most U+10FFFF) in its shortest UTF-8 form.
@@ -58,54 +60,13 @@ std::string ensure_utf8(const std::string &text) {
     return out;
 }
 
-namespace {
-
-// Length of the well-formed sequence at text[i], or 0 when its lead byte
-// starts none; *bad is how many bytes the ill-formed prefix spans.
-size_t well_formed_length(const std::string &text, size_t i, size_t *bad) {
-    const auto at = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b = at(i);
-    *bad = 1;
-    if (b < 0x80) return 1;
-    size_t len;
-    unsigned char lo = 0x80, hi = 0xBF;  // allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) len = 2;
-    else if (b >= 0xE0 && b <= 0xEF) {
-        len = 3;
-        if (b == 0xE0) lo = 0xA0;       // overlong
-        else if (b == 0xED) hi = 0x9F;  // surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        len = 4;
-        if (b == 0xF0) lo = 0x90;       // overlong
-        else if (b == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-        return 0;
-    }
-    for (size_t k = 1; k < len; ++k) {
-        if (i + k >= text.size()) return 0;
-        const unsigned char c = at(i + k);
-        if (k == 1 ? (c < lo || c > hi) : (c & 0xC0) != 0x80) return 0;
-        *bad = k + 1;
-    }
-    return len;
-}
-
-} // namespace
-
 std::string replace_invalid_utf8(const std::string &text) {
+    if (is_well_formed_utf8(text)) return text;
     std::string out;
-    size_t i = 0, bad = 0;
-    while (i < text.size()) {
-        const size_t len = well_formed_length(text, i, &bad);
-        if (len == 0) break;
-        i += len;
-    }
-    if (i == text.size()) return text;
-
     out.reserve(text.size() + 8);
-    out.append(text, 0, i);
-    while (i < text.size()) {
-        const size_t len = well_formed_length(text, i, &bad);
+    size_t bad = 0;
+    for (size_t i = 0; i < text.size();) {
+        const size_t len = well_formed_utf8_length(text, i, &bad);
         if (len > 0) {
             out.append(text, i, len);
             i += len;

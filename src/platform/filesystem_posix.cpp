@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include "common/utf8.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -12,41 +14,13 @@ namespace fs = std::filesystem;
 namespace platform {
 namespace {
 
-// Strict UTF-8 (no overlongs, no surrogates, nothing above U+10FFFF), the
-// same set the Windows conversion accepts.
-bool is_strict_utf8(const std::string &s) {
-    size_t i = 0;
-    const size_t n = s.size();
-    while (i < n) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) { ++i; continue; }
-        size_t len;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) len = 2;
-        else if (c == 0xE0) { len = 3; lo = 0xA0; }
-        else if (c == 0xED) { len = 3; hi = 0x9F; }
-        else if (c >= 0xE1 && c <= 0xEF) len = 3;
-        else if (c == 0xF0) { len = 4; lo = 0x90; }
-        else if (c == 0xF4) { len = 4; hi = 0x8F; }
-        else if (c >= 0xF1 && c <= 0xF3) len = 4;
-        else return false;
-        if (i + len > n) return false;
-        const unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
-        if (c1 < lo || c1 > hi) return false;
-        for (size_t k = 2; k < len; ++k)
-            if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-        i += len;
-    }
-    return true;
-}
-
 constexpr int64_t kTicksPerSecond = 10000000;
 constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 } // namespace
 
 fs::path path_from_utf8(const std::string &utf8) {
-    if (!is_strict_utf8(utf8))
+    if (!is_well_formed_utf8(utf8))
         throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence),
                                 "path is not valid UTF-8");
     return fs::path(utf8);
