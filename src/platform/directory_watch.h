@@ -1,11 +1,10 @@
 #pragma once
 
 // Change notification for one directory tree. Linux: directory_watch_posix.cpp
-// (inotify, an eventfd for the wake-up). A Windows build implements the same
-// contract over CreateFileA (FILE_FLAG_OVERLAPPED), ReadDirectoryChangesW on
-// the whole subtree and WaitForSingleObject, with a wake-up that ends the
-// current wait (a stop event waited on beside the read's event, or
-// CancelIoEx under a guard so that a closed handle is never cancelled).
+// (inotify, an eventfd for the wake-up). Windows: directory_watch_win.cpp
+// (an overlapped ReadDirectoryChangesW on the whole subtree; the wake-up
+// cancels the pending read under a guard, so a closed handle is never
+// cancelled).
 
 #include <memory>
 #include <string>

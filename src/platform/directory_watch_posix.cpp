@@ -52,15 +52,16 @@ struct DirectoryWatch::State {
 
     // Watches the directory relative and everything below it. With files set,
     // the files in it are listed too: they came into the tree with it (moved
-    // in), or were written before its watch existed (just created).
-    void watch_tree(const std::string &relative, std::vector<std::string> *files) {
+    // in), or were written before its watch existed (just created). Returns 0,
+    // or errno when relative itself cannot be watched.
+    int watch_tree(const std::string &relative, std::vector<std::string> *files) {
         const std::string path = full(relative);
         const uint32_t mask = relative.empty() ? kWatchMask : kWatchMask | IN_DONT_FOLLOW;
         const int wd = inotify_add_watch(notify_fd, path.c_str(), mask);
-        if (wd < 0) return;  // gone again, or not readable: nothing to watch
+        if (wd < 0) return errno;  // a subdirectory gone again or unreadable is skipped
         dirs[wd] = relative;
         DIR *dir = ::opendir(path.c_str());
-        if (!dir) return;
+        if (!dir) return 0;
         while (const dirent *entry = ::readdir(dir)) {
             const std::string name = entry->d_name;
             if (name == "." || name == "..") continue;
@@ -69,6 +70,7 @@ struct DirectoryWatch::State {
             else if (files) files->push_back(child);
         }
         ::closedir(dir);
+        return 0;
     }
 
     void forget_tree(const std::string &relative) {
@@ -119,12 +121,10 @@ unsigned long DirectoryWatch::open(const std::string &directory) {
     state->notify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (state->notify_fd < 0) return static_cast<unsigned long>(errno);
     state->root = directory;
-    if (inotify_add_watch(state->notify_fd, directory.c_str(), kWatchMask) < 0) {
-        const int error = errno;
+    if (const int error = state->watch_tree("", nullptr)) {
         close_fd(state->notify_fd);
         return static_cast<unsigned long>(error);
     }
-    state->watch_tree("", nullptr);
     return 0;
 }
 
