@@ -1,6 +1,8 @@
 #include "indexer/indexer.h"
 
+#include <algorithm>
 #include <exception>
+#include <iterator>
 
 #include "common/log.h"
 #include "indexer/supported_file.h"
@@ -76,10 +78,16 @@ void Indexer::report(const std::string &name) {
     const std::string path = directory + platform::path_separator() + name;
     if (!is_supported_file(path)) return;
     const auto now = std::chrono::steady_clock::now();
+    const auto debounced = [&](std::chrono::steady_clock::time_point at) {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(now - at).count() < debounce_ms;
+    };
     const auto last = last_event.find(path);
-    if (last != last_event.end() &&
-        std::chrono::duration_cast<std::chrono::milliseconds>(now - last->second).count() < debounce_ms)
-        return;
+    if (last != last_event.end() && debounced(last->second)) return;
+    if (last_event.size() >= prune_at) {
+        for (auto it = last_event.begin(); it != last_event.end();)
+            it = debounced(it->second) ? std::next(it) : last_event.erase(it);
+        prune_at = std::max<size_t>(1024, 2 * last_event.size());
+    }
     last_event[path] = now;
     log_stdout("[Indexer] File changed: " + path + "\n");
     if (!on_change) return;

@@ -52,6 +52,8 @@ private:
     // Made before the thread starts and released after it is joined, so the
     // wake-up outlives every use of it.
     std::unique_ptr<platform::DirectoryWatch> watch;
-    // Watcher thread only. Kept across runs.
+    // Watcher thread only. Kept across runs; entries past the debounce window
+    // are dropped once the map reaches prune_at, so a long watch stays small.
     std::unordered_map<std::string, std::chrono::steady_clock::time_point> last_event;
+    size_t prune_at = 1024;
 };
