@@ -19,3 +19,14 @@ int run_guarded(rag_handle *h, int failure_code, Body &&body) noexcept {
     }
     return failure_code;
 }
+
+// The argument and initialisation checks of the answering exports: RAG_OK to
+// go on, else the code to return (with the last error set when not initialised).
+inline int check_answer_call(rag_handle *h, const char *question, const char *buf, int buf_size) noexcept {
+    if (!h || !question || !buf || buf_size <= 0) return RAG_ERR_INVALID_ARGUMENT;
+    if (!h->engine->is_initialized()) {
+        set_last_error(h, kNotInitializedMessage);
+        return RAG_ERR_NOT_INITIALIZED;
+    }
+    return RAG_OK;
+}

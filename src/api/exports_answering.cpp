@@ -6,16 +6,6 @@
 
 namespace {
 
-// The argument and initialisation checks the three exports share; RAG_OK to go on.
-int check_call(rag_handle *h, const char *question, const char *buf, int buf_size) {
-    if (!h || !question || !buf || buf_size <= 0) return RAG_ERR_INVALID_ARGUMENT;
-    if (!h->engine->is_initialized()) {
-        set_last_error(h, kNotInitializedMessage);
-        return RAG_ERR_NOT_INITIALIZED;
-    }
-    return RAG_OK;
-}
-
 std::string or_empty(const char *s) { return s ? s : ""; }
 
 } // namespace
@@ -24,7 +14,7 @@ extern "C" {
 
 RAG_API int rag_generate_with_context(rag_handle *h, const char *question, const char *file_path,
                                       const char *context_text, char *buf, int buf_size) {
-    if (const int rc = check_call(h, question, buf, buf_size)) return rc;
+    if (const int rc = check_answer_call(h, question, buf, buf_size)) return rc;
     return run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
         // A named file wins; raw text is taken even when empty.
         const char *source = file_path && *file_path ? file_path : context_text;
@@ -35,7 +25,7 @@ RAG_API int rag_generate_with_context(rag_handle *h, const char *question, const
 
 RAG_API int rag_generate_chat_with_context(rag_handle *h, const char *history, const char *question,
                                            const char *documents, char *buf, int buf_size) {
-    if (const int rc = check_call(h, question, buf, buf_size)) return rc;
+    if (const int rc = check_answer_call(h, question, buf, buf_size)) return rc;
     return run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
         const std::string answer =
             h->engine->generate_chat_with_context(or_empty(history), question, or_empty(documents));
@@ -45,7 +35,7 @@ RAG_API int rag_generate_chat_with_context(rag_handle *h, const char *history, c
 
 RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *question, char *buf,
                               int buf_size) {
-    if (const int rc = check_call(h, question, buf, buf_size)) return rc;
+    if (const int rc = check_answer_call(h, question, buf, buf_size)) return rc;
     bool rewritten = false;
     const int rc = run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
         const std::string query = h->engine->rewrite_query(or_empty(history), question);

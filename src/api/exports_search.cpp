@@ -42,11 +42,7 @@ RAG_API int rag_search(rag_handle *h, const char *query, int top_k, rag_search_r
 }
 
 RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf_size) {
-    if (!h || !question || !buf || buf_size <= 0) return RAG_ERR_INVALID_ARGUMENT;
-    if (!h->engine->is_initialized()) {
-        set_last_error(h, kNotInitializedMessage);
-        return RAG_ERR_NOT_INITIALIZED;
-    }
+    if (const int rc = check_answer_call(h, question, buf, buf_size)) return rc;
     bool answered = false;
     const int rc = run_guarded(h, RAG_ERR_GENERATION_FAILED, [&] {
         const std::string answer = h->engine->generate(question);

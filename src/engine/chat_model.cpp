@@ -96,8 +96,7 @@ bool ChatModel::load() {
                                      static_cast<uint32_t>(config.n_batch), config.n_threads, false);
     if (!ctx) {
         log_stderr("[Engine] Failed to create LLM context\n");
-        llama_model_free(model);
-        model = nullptr;
+        model_loading::free_model(ctx, model);
         return false;
     }
     prompt_tokenizer = std::make_unique<PromptTokenizer>(llama_model_get_vocab(model));

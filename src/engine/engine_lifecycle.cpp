@@ -69,8 +69,7 @@ bool Engine::init_steps() {
                                            config.n_threads, true);
     if (!embed_ctx) {
         log_stderr("[Engine] Failed to create embedding context\n");
-        llama_model_free(embed_model);
-        embed_model = nullptr;
+        model_loading::free_model(embed_ctx, embed_model);
         llama_backend_free();
         return false;
     }
