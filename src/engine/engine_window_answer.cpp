@@ -14,7 +14,8 @@ constexpr size_t kWindowStep = 1300;
 } // namespace
 
 // Puts overlapping windows of the chat model's own tokens to the model, one
-// after the other, until one answers; the model is unloaded when the scan ends.
+// after the other, until one answers; the model is unloaded when a scan ends
+// (a text with no tokens starts none and leaves it loaded).
 std::string Engine::answer_over_text(const std::string &question, const std::string &text) {
     log_stdout("[Engine] [SLIDING WINDOW] Analyzing raw text context...\n");
     const std::vector<llama_token> tokens = tokenize(text, false);
