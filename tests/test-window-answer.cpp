@@ -2,8 +2,12 @@
 // model one after the other until one answers; the model goes when the scan ends.
 // Also what a rewritten query is taken from.
 
+#include "api/rag_handle.h"
 #include "engine/answer_rules.h"
+#include "engine/chat_model.h"
+#include "engine/prompt_tokenizer.h"
 #include "engine/prompts.h"
+#include "engine/token_windows.h"
 #include "test_support.h"
 
 namespace {
@@ -26,27 +30,69 @@ TEST(RewriteRule, TakesWhatFollowsTheFirstMarkerUntrimmed) {
     EXPECT_EQ(rewritten_query("x", "q"), "q");
 }
 
-std::unique_ptr<Engine> open(const TempDir &dir, const std::string &llm) {
-    auto engine = std::make_unique<Engine>(engine_config(dir, llm));
-    CapturedOutput quiet;
-    EXPECT_TRUE(engine->init());
-    return engine;
-}
-
 TEST(WindowAnswer, EveryWindowRunsWhenNoneAnswers) {
     TempDir dir;
-    auto engine = open(dir, model_path("chat-qwen2-notfound"));
+    // Room for whole windows: they keep their full length and step.
+    HandlePtr h = open_handle(dir, model_path("chat-qwen2-notfound"), true, 4096);
+    Engine &engine = *h->engine;
     for (auto [tokens, windows] : {std::pair{1500, 1}, {1501, 2}, {2801, 3}}) {
         std::string text;
         for (int i = 0; i < tokens; ++i) text += " casa";
         CapturedOutput out;
-        ASSERT_EQ(engine->tokenize(text, false).size(), static_cast<size_t>(tokens));
-        EXPECT_EQ(engine->generate_with_context("Onde?", text), prompts::kWindowNotFound);
+        ASSERT_EQ(engine.tokenize(text, false).size(), static_cast<size_t>(tokens));
+        EXPECT_EQ(engine.generate_with_context("Onde?", text), prompts::kWindowNotFound);
         // Each generation ends its prompt decoding at 100%.
         int n = 0;
         for (size_t at = out.out().find("100% ("); at != std::string::npos; at = out.out().find("100% (", at + 1)) ++n;
         EXPECT_EQ(n, windows) << tokens;
-        EXPECT_FALSE(engine->is_llm_loaded());
+        EXPECT_FALSE(engine.is_llm_loaded());
+    }
+}
+
+// Words that are one token each and all different, so no window can stand in for another.
+std::string distinct_words(const ModelVocab &vocab, int count) {
+    std::string text;
+    char piece[64];
+    for (llama_token id = 0; count > 0; ++id) {
+        const int32_t k = llama_token_to_piece(vocab.get(), id, piece, sizeof piece, 0, false);
+        if (k > 3 && piece[0] == ' ' && std::all_of(piece + 1, piece + k, [](char c) { return c >= 'a' && c <= 'z'; }))
+            text.append(piece, static_cast<size_t>(k)), --count;
+    }
+    return text;
+}
+
+TEST(WindowAnswer, WindowsShrinkToPromptsReadWholeAndLeaveNoTokenUnread) {
+    TempDir dir;
+    const ModelVocab vocab("chat-qwen2-notfound");
+    const PromptTokenizer measure(vocab.get());
+    const std::string text = distinct_words(vocab, 3000);
+    // Room for the question and long windows, for windows below the overlap, or for no window at all.
+    for (auto [n_ctx, question_words] : {std::pair{2048, 1}, {1024, 1}, {1024, 300}, {1024, 600}}) {
+        HandlePtr h = open_handle(dir, model_path("chat-qwen2-notfound"), true, n_ctx);
+        Engine &engine = *h->engine;
+        const std::string question = distinct_words(vocab, question_words);
+        CapturedOutput out;
+        EXPECT_EQ(engine.generate_with_context(question, text), prompts::kWindowNotFound);
+        const bool fits = question_words + 100 < n_ctx - 512;
+        EXPECT_EQ(out.err().find("Prompt truncated") == std::string::npos, fits) << n_ctx << " " << question_words;
+
+        ChatModel chat(engine.configuration());
+        const std::vector<llama_token> tokens = chat.tokenize(text, false);
+        auto prompt = [&](size_t b, size_t e) {
+            return Engine::build_window_prompt(chat.detokenize({tokens.data() + b, tokens.data() + e}), question);
+        };
+        TokenWindows windows(tokens.size(), 1500, 200,
+                             [&](size_t b, size_t e) { return chat.prompt_excess(prompt(b, e)); });
+        size_t begin = 0, end = 0, last = 0, read = 0;
+        while (windows.next(begin, end)) {
+            EXPECT_TRUE(begin <= read && end > read) << begin;  // nothing skipped, and on
+            EXPECT_TRUE(read < last + 400 || read - begin == 200) << begin;
+            // Whole, and no shorter than it had to be.
+            const size_t size = measure.tokenize(prompt(begin, end), true).size(), room = n_ctx - 512;
+            EXPECT_TRUE(!fits || (size <= room && (end == tokens.size() || size + 3 >= room))) << begin << " " << end;
+            last = begin, read = end;
+        }
+        EXPECT_EQ(read, tokens.size());
     }
 }
 

@@ -140,9 +140,9 @@ std::string ChatModel::run(const Prompt &prompt, bool keep_loaded) {
     if (!model && !load()) return "[ERROR] Failed to load LLM. Check model path: " + config.llm_model_path;
 
     std::vector<llama_token> tokens = prompt_tokenizer->tokenize(prompt, true);
-    const int32_t cap = config.n_ctx - kPromptReserveTokens;
+    const int64_t cap = prompt_cap();
     if (!tokens.empty() && cap >= 0 && static_cast<int64_t>(tokens.size()) > cap) {
-        cap_prompt(tokens, cap);
+        cap_prompt(tokens, static_cast<int32_t>(cap));
         log_stderr("[Engine] Prompt truncated to " + std::to_string(cap) + " tokens\n");
     }
     // Sampling needs logits from at least one decoded prompt token.
@@ -158,6 +158,17 @@ std::string ChatModel::run(const Prompt &prompt, bool keep_loaded) {
     generate_tokens(static_cast<int32_t>(tokens.size()), keep_loaded, answer);
     if (!keep_loaded) unload();
     return answer;
+}
+
+int64_t ChatModel::prompt_cap() const { return static_cast<int64_t>(config.n_ctx) - kPromptReserveTokens; }
+
+size_t ChatModel::prompt_excess(const Prompt &prompt) {
+    if (!model && !load()) return 0;
+    // With no cap the context itself is the limit.
+    const int64_t cap = prompt_cap();
+    const auto room = static_cast<size_t>(cap >= 0 ? std::min<int64_t>(cap, llama_n_ctx(ctx)) : llama_n_ctx(ctx));
+    const size_t n = prompt_tokenizer->tokenize(prompt, true).size();
+    return n > room ? n - room : 0;
 }
 
 bool ChatModel::decode_prompt(const std::vector<llama_token> &tokens, bool keep_loaded) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -37,12 +38,18 @@ public:
     std::string detokenize(const std::vector<llama_token> &tokens) const;
     // Generates the answer to a finished prompt; "[ERROR] ..." texts on failure.
     std::string run(const Prompt &prompt, bool keep_loaded);
+    // Tokens of prompt beyond what run() decodes whole, neither cut to the
+    // prompt cap nor past the context: 0 when it fits. Loads the model when
+    // needed; 0 when it cannot (run() then fails whatever the prompt).
+    size_t prompt_excess(const Prompt &prompt);
     // Tokens of the last prompt whose decoding completed (what the memory holds).
     const std::vector<llama_token> &prompt_cache() const { return cached_prompt_tokens; }
 
 private:
     // Decodes tokens from the first position the cache does not already hold.
     bool decode_prompt(const std::vector<llama_token> &tokens, bool keep_loaded);
+    // The most prompt tokens run() decodes whole; negative for no cap.
+    int64_t prompt_cap() const;
     // Samples and decodes the answer after a decoded prompt of n tokens.
     void generate_tokens(int32_t n, bool keep_loaded, std::string &answer);
 
