@@ -16,9 +16,11 @@
  *    always NUL-terminated when the call writes the buffer.
  *  - Threads: indexing, removing, searching, listing and reading documents
  *    may run on several threads at once on one handle (calls on the same
- *    document run one after the other). The answering calls run one at a time
- *    per handle. No call may overlap rag_destroy. When calls fail on several
- *    threads at once, rag_last_error holds one of their messages.
+ *    document run one after the other). The four answering calls run one at
+ *    a time per handle: a call made while another answers waits for it.
+ *    rag_start_watching and rag_stop_watching may come from any thread. No
+ *    call may overlap rag_destroy. When calls fail on several threads at
+ *    once, rag_last_error holds one of their messages.
  */
 #ifndef RAG_H
 #define RAG_H
@@ -79,7 +81,8 @@ RAG_STATIC_ASSERT(sizeof(rag_search_result) == 2572, "rag_search_result size");
 
 /* Creates a handle. The five strings must not be NULL (empty strings are
  * accepted, except that data_dir is created at once and must be creatable).
- * n_ctx <= 0 means 2048; n_threads <= 0 means 4. Loads nothing.
+ * n_ctx <= 0 means 2048; n_threads <= 0 means 4, and any count is lowered to
+ * the machine's number of logical processors. Loads nothing.
  * Returns NULL on any failure. */
 RAG_API rag_handle *rag_create(const char *llm_model_path,
                                const char *embedding_model_path,
@@ -107,7 +110,9 @@ RAG_API const char *rag_version(void);
 
 /* Indexes a file unless it is indexed with the same modification time (within
  * 2 s). RAG_OK, RAG_ERR_DOCUMENT_FAILED (missing, empty or unusable file),
- * RAG_ERR_NOT_INITIALIZED or RAG_ERR_INVALID_ARGUMENT. */
+ * RAG_ERR_NOT_INITIALIZED or RAG_ERR_INVALID_ARGUMENT. A file that another
+ * program holds locked is retried for up to about a minute, so call this off
+ * the host's interface thread. */
 RAG_API int rag_add_document(rag_handle *h, const char *path);
 
 /* Indexes text the host extracted itself, under path (which need not exist).
@@ -143,11 +148,14 @@ RAG_API int rag_search(rag_handle *h, const char *query, int top_k, rag_search_r
  * is cut, ended with "..." and reported as RAG_ERR_BUFFER_TOO_SMALL. */
 RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf_size);
 
-/* Answers question from one source: the stored chunks of file_path when it is
- * non-empty and names an existing file or directory (a path with no stored
- * chunks gets a fixed answer); otherwise context_text (even "") as raw text,
- * read window by window. RAG_ERR_INVALID_ARGUMENT when file_path is NULL or
- * empty and context_text is NULL. Answers and truncation as rag_generate. */
+/* Answers question from one source. A non-empty file_path is the source and
+ * context_text is ignored: when it names an existing file or directory, the
+ * answer comes from its stored chunks (one with none, an unindexed file for
+ * instance, gets a fixed sentence); when nothing exists there, the path
+ * string itself is read as raw text. With file_path NULL or empty,
+ * context_text (even "") is read as raw text, window by window.
+ * RAG_ERR_INVALID_ARGUMENT when both are missing. Answers and truncation as
+ * rag_generate. */
 RAG_API int rag_generate_with_context(rag_handle *h, const char *question, const char *file_path,
                                       const char *context_text, char *buf, int buf_size);
 
@@ -169,7 +177,8 @@ RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *qu
 /* The watcher's reports: *total counts every change reported since the handle
  * was initialised (a path reported twice counts twice); *done counts those
  * whose document the host has since indexed or removed with the calls above,
- * whatever their result. May run while another thread indexes. */
+ * whatever their result; a change reported while such a call runs waits for
+ * the next one. May run while another thread indexes. */
 RAG_API int rag_get_indexing_progress(rag_handle *h, int *done, int *total);
 
 /* A one-line status, whole or not at all: "" when nothing waits and nothing is
@@ -187,9 +196,8 @@ RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
  * (see the log); call again to retry. */
 RAG_API void rag_start_watching(rag_handle *h);
 
-/* Stops watching and waits for the thread (at once when it is idle).
- * rag_destroy does this itself. Must not overlap rag_start_watching or
- * rag_destroy on the same handle. */
+/* Stops watching and waits for the thread (within about a second).
+ * rag_destroy does this itself. */
 RAG_API void rag_stop_watching(rag_handle *h);
 
 #ifdef __cplusplus

@@ -2,7 +2,8 @@
 # Installs and builds every dependency, idempotently.
 #   - Debian packages (SQLite with FTS5, GoogleTest, Google Benchmark, Ninja)
 #   - llama.cpp from the source bundle shipped in node-llama-cpp (static, CPU only)
-#   - hnswlib 0.8.0 headers shipped in hnswlib-node, with its link lists padded
+#   - hnswlib 0.8.0 headers shipped in hnswlib-node, with its link lists padded and
+#     its index file opened by a std::filesystem::path
 #   - for the Windows x64 build (skipped with RAG_WINDOWS=OFF): MinGW-w64 and Wine,
 #     llama.cpp cross-built the same way, the SQLite amalgamation shipped in
 #     better-sqlite3, and GoogleTest cross-built from Debian's source package
@@ -88,8 +89,20 @@ hnswlib_pad_links() {
     { log "hnswlib link padding did not apply"; exit 1; }
 }
 
+# hnswlib opens its index file by a std::string, which Windows reads in the
+# ANSI code page; a std::filesystem::path is opened by its wide name there.
+hnswlib_path_files() {
+  local d="$1/hnswlib"
+  sed -i -e 's/const std::string &location/const std::filesystem::path \&location/' \
+    "$d/hnswlib.h" "$d/hnswalg.h" "$d/bruteforce.h"
+  sed -i -e 's/^#include <iostream>$/#include <iostream>\n#include <filesystem>/' "$d/hnswlib.h"
+  [ "$(cat "$d/hnswlib.h" "$d/hnswalg.h" "$d/bruteforce.h" |
+       grep -c 'const std::filesystem::path &location\|^#include <filesystem>$')" = 8 ] ||
+    { log "hnswlib file path patch did not apply"; exit 1; }
+}
+
 setup_hnswlib() {
-  local dest="$CACHE/hnswlib-0.8.0-padded-links"
+  local dest="$CACHE/hnswlib-0.8.0-padded-links-path-files"
   if [ ! -f "$dest/.complete" ]; then
     fetch "$HNSW_NPM" "$HNSW_TGZ" "$HNSW_SRI"
     local tmp; tmp="$(mktemp -d)"
@@ -98,6 +111,7 @@ setup_hnswlib() {
     mv "$tmp/package/src/hnswlib" "$dest/hnswlib"
     rm -rf "$tmp"
     hnswlib_pad_links "$dest"
+    hnswlib_path_files "$dest"
     touch "$dest/.complete"
   fi
   HNSW_DIR="$dest"

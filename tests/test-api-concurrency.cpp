@@ -83,4 +83,34 @@ TEST(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
     EXPECT_EQ(rag_search(h.get(), "prazo7", 3, results), 3);
 }
 
+// They share the chat model: an overlapping call must wait, not crash.
+TEST(ApiConcurrency, AnsweringCallsTakeTurns) {
+    TempDir dir;
+    HandlePtr h = open_handle(dir, model_path("chat-phi3"));
+    CapturedOutput quiet;
+    const std::function<void()> answer = [&] {
+        std::vector<char> buf(4096);
+        const int size = static_cast<int>(buf.size());
+        for (int i = 0; i < 10; ++i) {
+            EXPECT_EQ(rag_generate_chat_with_context(h.get(), "", "prazo", "o prazo", buf.data(), size), RAG_OK);
+            EXPECT_EQ(rag_generate_with_context(h.get(), "prazo", "", "o prazo", buf.data(), size), RAG_OK);
+        }
+    };
+    run_together({answer, answer});
+}
+
+TEST(ApiConcurrency, WatchingStartsAndStopsFromSeveralThreads) {
+    TempDir dir;
+    HandlePtr h = open_handle(dir, "none.gguf");
+    CapturedOutput quiet;
+    const std::function<void()> toggle = [&] {
+        for (int i = 0; i < 20; ++i) {
+            rag_start_watching(h.get());
+            rag_stop_watching(h.get());
+        }
+    };
+    run_together({toggle, toggle, toggle, toggle});
+    h.reset();
+}
+
 } // namespace

@@ -27,7 +27,8 @@ TEST_F(ApiIndexing, ReportedFilesLeaveTheQueueWhenTheHostDealsWithThem) {
     EXPECT_EQ(rag_get_indexing_progress(h.get(), nullptr, &total), RAG_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(rag_get_indexing_status(h.get(), nullptr, 8), RAG_ERR_INVALID_ARGUMENT);
     const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), missing = dir.str("missing.txt");
-    for (const std::string &p : {a, b, a, missing}) h->engine->enqueue_changed_file(p);
+    // b as a watched directory given with a trailing separator reports it
+    for (const std::string &p : {a, native(dir.str() + "//b.txt"), a, missing}) h->engine->enqueue_changed_file(p);
     EXPECT_EQ(status(), "Preparing... (0/4)");
     CapturedOutput quiet;
     ASSERT_EQ(rag_add_text_document(h.get(), a.c_str(), "texto do documento"), RAG_OK);
@@ -55,14 +56,18 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
             EXPECT_EQ(rag_add_document(h.get(), dir.str(name).c_str()), RAG_OK);
             finished = true;
         });
-        for (std::string now; !finished;) {
-            if ((now = status()) == "Indexing: " + name + " (0/1)") seen = true;
-            else EXPECT_EQ(now, "Preparing... (0/1)");
+        for (std::string now; !finished && !seen;) {
+            if ((now = status()) == "Indexing: " + name + " (0/1)") {
+                seen = true;
+                h->engine->enqueue_changed_file(dir.str(name));  // edited while it is being read
+            } else {
+                EXPECT_EQ(now, "Preparing... (0/1)");
+            }
         }
         host.join();
     }
     EXPECT_TRUE(seen);
-    EXPECT_EQ(status(), "Preparing... (0/1)");
+    EXPECT_EQ(status(), "Preparing... (0/2)");  // the edit is still to be indexed
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {

@@ -1,5 +1,6 @@
 // Creating, initialising and destroying handles through the C API.
 
+#include "api/rag_handle.h"
 #include "rag.h"
 #include "test_support.h"
 
@@ -85,6 +86,17 @@ TEST(ApiLifecycle, TheIndexDirectoryIsCreatedOrInitFails) {
     EXPECT_EQ(rag_init(blocked.get()), RAG_ERR_INIT_FAILED);
     EXPECT_HAS(out.err(), "[Engine] Failed to create index directory: " + dir.str("file"));
     EXPECT_STREQ(rag_last_error(blocked.get()), kInitFailed);
+}
+
+// llama.cpp would start a thread per count for every batch and never finish one.
+TEST(ApiLifecycle, HugeThreadCountsAreLoweredToTheMachine) {
+    TempDir dir;
+    HandlePtr h(rag_create("", embed_model().c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),
+                           dir.str("data").c_str(), 0, 65536));
+    CapturedOutput quiet;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    ASSERT_LE(h->engine->configuration().n_threads, static_cast<int>(std::thread::hardware_concurrency()));
+    EXPECT_EQ(rag_add_text_document(h.get(), "nota.txt", "o contrato vence em março"), RAG_OK);
 }
 
 } // namespace

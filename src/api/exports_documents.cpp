@@ -1,17 +1,26 @@
+#include <cstdint>
 #include <string>
 
 #include "api/buffer_copy.h"
 #include "api/export_guard.h"
 #include "api/rag_handle.h"
-#include "platform/filesystem.h"
 
 namespace {
 
-// The host has dealt with path's document, whatever came of the call: the
-// watcher's reports of it are done. Returns rc.
-int settle_queue(rag_handle *h, const char *path, int rc) noexcept {
+// What the watcher had queued when a call began.
+uint64_t queue_mark(rag_handle *h) noexcept {
     try {
-        h->engine->settle_queued(path);
+        return h->engine->queue_mark();
+    } catch (...) {
+        return UINT64_MAX;
+    }
+}
+
+// The host has dealt with path's document, whatever came of the call: the
+// watcher's reports of it made before the call began are done. Returns rc.
+int settle_queue(rag_handle *h, const char *path, uint64_t mark, int rc) noexcept {
+    try {
+        h->engine->settle_queued(path, mark);
     } catch (...) {
         // Only the progress count is behind; the call's own result stands.
     }
@@ -28,7 +37,8 @@ RAG_API int rag_add_document(rag_handle *h, const char *path) {
         set_last_error(h, "Engine not initialized. Call rag_init() first.");
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    const uint64_t mark = queue_mark(h);
+    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string p(path);
         if (h->engine->add_document(p)) return RAG_OK;
         set_last_error(h, "Failed to index: " + p);
@@ -42,7 +52,8 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
         set_last_error(h, kNotInitializedMessage);
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    const uint64_t mark = queue_mark(h);
+    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string t(text);
         const std::string p(path);
         if (h->engine->add_text_document(p, t)) return RAG_OK;
@@ -54,7 +65,8 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
 RAG_API int rag_remove_document(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     if (!h->engine->is_initialized()) return RAG_ERR_NOT_INITIALIZED;
-    return settle_queue(h, path, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    const uint64_t mark = queue_mark(h);
+    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         h->engine->remove_document(path);
         return RAG_OK;
     }));
@@ -63,9 +75,7 @@ RAG_API int rag_remove_document(rag_handle *h, const char *path) {
 RAG_API int rag_is_file_indexed(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     try {
-        const std::optional<int64_t> mtime =
-            platform::last_write_ticks_if_exists(platform::path_from_utf8(path));
-        return mtime && h->engine->is_file_indexed(path, *mtime) ? 1 : 0;
+        return h->engine->is_file_indexed(path) ? 1 : 0;
     } catch (...) {
         return 0;
     }

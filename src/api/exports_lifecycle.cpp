@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "api/rag_handle.h"
 #include "api/export_guard.h"
@@ -11,6 +12,14 @@ void copy_to_error_buffer(rag_handle *h, const char *data, size_t size) noexcept
     const size_t n = std::min<size_t>(size, sizeof(h->last_error_buf) - 1);
     std::memmove(h->last_error_buf, data, n);
     h->last_error_buf[n] = '\0';
+}
+
+// More threads than logical processors only slow llama.cpp down, and a huge
+// count would never finish a batch.
+int thread_count(int requested) {
+    const int wanted = requested > 0 ? requested : 4;
+    const unsigned logical = std::thread::hardware_concurrency();
+    return logical > 0 ? std::min(wanted, static_cast<int>(std::min(logical, 1024u))) : wanted;
 }
 
 } // namespace
@@ -51,7 +60,7 @@ RAG_API rag_handle *rag_create(const char *llm_model_path, const char *embedding
         config.watch_dir = watch_dir;
         config.data_dir = data_dir;
         config.n_ctx = n_ctx > 0 ? n_ctx : 2048;
-        config.n_threads = n_threads > 0 ? n_threads : 4;
+        config.n_threads = thread_count(n_threads);
         h->engine = std::make_unique<Engine>(config);
         return h;
     } catch (...) {

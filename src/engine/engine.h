@@ -34,8 +34,9 @@ struct ReadRetryPolicy {
 // by concern across engine_*.cpp.
 class Engine {
 public:
-    // Copies the configuration and creates data_dir (and its parents).
-    // Throws std::filesystem::filesystem_error when it cannot.
+    // Copies the configuration, creates data_dir (and its parents) and keeps
+    // it as an absolute path. Throws std::filesystem::filesystem_error when it
+    // cannot (std::system_error when the path cannot be read at all).
     explicit Engine(const EngineConfig &config);
     ~Engine();
     Engine(const Engine &) = delete;
@@ -76,7 +77,8 @@ public:
     bool add_document(const std::string &path);
     bool add_text_document(const std::string &path, const std::string &text);
     void remove_document(const std::string &path);
-    bool is_file_indexed(const std::string &path, int64_t mtime);
+    // Whether path is stored under its current modification time.
+    bool is_file_indexed(const std::string &path);
     std::string get_document_text(const std::string &path);
     std::vector<std::string> get_indexed_files();
 
@@ -88,6 +90,8 @@ public:
     static Prompt build_prompt(const std::string &question, const std::vector<SearchResult> &results);
 
     // ---- answering modes (engine_document_answer.cpp, engine_window_answer.cpp, engine_chat.cpp) ----
+    // generate and these three run one at a time per engine: an overlapping
+    // call waits (they share the chat model and its context).
 
     // Answers from the stored chunks of the document source names when it
     // names any existing file-system object, else over source as raw text.
@@ -121,6 +125,7 @@ public:
     // ---- watching (engine_lifecycle.cpp) ----
 
     // Start and stop the directory watcher; nothing before init succeeded.
+    // Calls from several threads are taken one at a time.
     void start_watching();
     void stop_watching();
 
@@ -134,9 +139,13 @@ public:
     // "Indexing: <file name>" or "Preparing...", then " (done/total)" once
     // anything was reported.
     std::string get_indexing_status();
-    // The host has indexed or removed path's document: every queued entry
-    // naming it (in the stored path form) leaves the queue and counts as done.
-    void settle_queued(const std::string &path);
+    // A mark of the queue as it stands: settle_queued(path, mark) settles
+    // only what was queued before it.
+    uint64_t queue_mark();
+    // The host has indexed or removed path's document: every entry naming it
+    // that was queued before mark leaves the queue and counts as done. Paths
+    // match in the stored path form, repeated separators counting as one.
+    void settle_queued(const std::string &path, uint64_t mark);
 
     ReadRetryPolicy read_retry;
 
@@ -173,9 +182,16 @@ private:
     llama_context *embed_ctx = nullptr;
     DocumentLocks document_locks;
     std::recursive_mutex embed_mutex;
+    std::mutex answer_mutex;
+    std::mutex watch_mutex;
     // Lock order: queue_mutex before progress_mutex.
     std::mutex queue_mutex;
-    std::deque<std::string> pending_files;  // paths the watcher reported, not yet dealt with
+    struct QueuedChange {
+        std::string path;
+        uint64_t seq;  // order of report, from 0
+    };
+    std::deque<QueuedChange> pending_files;  // paths the watcher reported, not yet dealt with
+    uint64_t queued_count = 0;
     std::recursive_mutex progress_mutex;
     std::string current_file;               // file name being indexed by add_document, or ""
     int32_t progress_total = 0;

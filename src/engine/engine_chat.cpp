@@ -7,6 +7,7 @@
 std::string Engine::generate_chat_with_context(const std::string &history, const std::string &question,
                                                const std::string &documents) {
     if (!initialized) return "[ERROR] Engine not initialized";
+    std::lock_guard<std::mutex> lock(answer_mutex);
     const Prompt prompt = build_chat_prompt(history, question, documents);
     platform::write_prompt_dump(platform::PromptDump::chat, config.data_dir, prompt.str());
     return run_llm(prompt, true);
@@ -14,6 +15,7 @@ std::string Engine::generate_chat_with_context(const std::string &history, const
 
 std::string Engine::rewrite_query(const std::string &history, const std::string &question) {
     if (!initialized) return question;
+    std::lock_guard<std::mutex> lock(answer_mutex);
     return rewritten_query(run_llm(build_rewrite_prompt(history, question), true), question);
 }
 

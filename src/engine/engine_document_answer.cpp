@@ -12,10 +12,10 @@ namespace {
 constexpr size_t kPreviewBelow = 2000;
 
 // Any file-system object counts; a source that cannot even be tested as a
-// path (not UTF-8, too long, ...) is raw text.
+// path (unreadable bytes, too long, ...) is raw text.
 bool names_existing_path(const std::string &source) {
     try {
-        return platform::path_exists(platform::path_from_utf8(source));
+        return platform::path_exists(platform::path_from_host(source));
     } catch (...) {
         return false;
     }
@@ -32,6 +32,7 @@ float similarity(const std::vector<float> &q, const std::vector<float> &e) {
 
 std::string Engine::generate_with_context(const std::string &question, const std::string &source) {
     if (!initialized) return "[ERROR] Engine not initialized";
+    std::lock_guard<std::mutex> lock(answer_mutex);
     return names_existing_path(source) ? answer_from_document(question, source)
                                        : answer_over_text(question, source);
 }

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "common/log.h"
+#include "engine/text_decoding.h"
 #include "platform/filesystem.h"
 
 namespace fs = std::filesystem;
@@ -69,14 +70,15 @@ Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path 
 
 bool Engine::add_document(const std::string &path) {
     if (!initialized) return false;
-    const fs::path fspath = platform::path_from_utf8(path);
+    const fs::path fspath = platform::path_from_host(path);
     const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
     const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
     if (mtime && store->is_file_indexed(path, *mtime)) return true;
 
     log_stdout("[Engine] Indexing NEW or MODIFIED file: " + path + "\n");
-    const std::string name = platform::narrow_file_name(fspath);
+    // Shown to the host, which reads UTF-8 only.
+    const std::string name = replace_invalid_utf8(platform::path_to_utf8(fspath.filename()));
     {
         std::lock_guard<std::recursive_mutex> lock(progress_mutex);
         current_file = name;
@@ -109,7 +111,7 @@ bool Engine::add_document(const std::string &path) {
 
 bool Engine::add_text_document(const std::string &path, const std::string &text) {
     if (!initialized) return false;
-    const fs::path fspath = platform::path_from_utf8(path);
+    const fs::path fspath = platform::path_from_host(path);
     const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
     const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(fspath);
@@ -142,9 +144,10 @@ void Engine::remove_stored_document(const std::string &path) {
     store->save_index(false);
 }
 
-bool Engine::is_file_indexed(const std::string &path, int64_t mtime) {
+bool Engine::is_file_indexed(const std::string &path) {
     if (!initialized) return false;
-    return store->is_file_indexed(path, mtime);
+    const std::optional<int64_t> mtime = platform::last_write_ticks_if_exists(platform::path_from_host(path));
+    return mtime && store->is_file_indexed(path, *mtime);
 }
 
 std::string Engine::get_document_text(const std::string &path) {

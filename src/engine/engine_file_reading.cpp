@@ -45,7 +45,7 @@ ReadOutcome read_whole_file(const fs::path &file, std::vector<char> &bytes, int 
 // read_retry.max_attempts attempts; paths that can never be read (directory,
 // FIFO, device, no permission) fail at once so no open can block.
 std::optional<std::string> Engine::read_file_text(const std::string &path) {
-    const fs::path file = platform::path_from_utf8(path);
+    const fs::path file = platform::path_from_host(path);
     const int max_attempts = std::max(1, read_retry.max_attempts);
     for (int attempt = 1;; ++attempt) {
         const bool exists = platform::path_exists(file);

@@ -27,11 +27,19 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
     }
 }
 
+// The configuration with data_dir created and made absolute, so the database
+// and the prompt dumps stay where they were whatever the host's working
+// directory becomes.
+EngineConfig with_data_dir_resolved(EngineConfig config) {
+    const std::filesystem::path dir = platform::path_from_host(config.data_dir);
+    platform::create_directories(dir);
+    config.data_dir = platform::path_to_utf8(std::filesystem::absolute(dir));
+    return config;
+}
+
 } // namespace
 
-Engine::Engine(const EngineConfig &cfg) : config(cfg) {
-    platform::create_directories(platform::path_from_narrow(config.data_dir));
-}
+Engine::Engine(const EngineConfig &cfg) : config(with_data_dir_resolved(cfg)) {}
 
 Engine::~Engine() {
     try {
@@ -104,20 +112,23 @@ bool Engine::init_steps() {
 bool Engine::create_index_directory() {
     std::filesystem::path dir;
     try {
-        dir = platform::path_from_utf8(config.index_path).parent_path();
+        dir = platform::path_from_host(config.index_path).parent_path();
         if (!dir.empty()) platform::create_directories(dir);
         return true;
     } catch (const std::system_error &e) {
-        // A path that is no UTF-8 is named as given.
-        log_stderr("[Engine] Failed to create index directory: " + (dir.empty() ? config.index_path : dir.u8string()) +
-                   " (" + e.code().message() + ")\n");
+        // A path that cannot be read is named as given.
+        log_stderr("[Engine] Failed to create index directory: " +
+                   (dir.empty() ? config.index_path : platform::path_to_utf8(dir)) + " (" + e.code().message() + ")\n");
         return false;
     }
 }
 
 void Engine::shutdown() {
     // Its destructor stops and joins the watcher, and logs rather than throws.
-    indexer.reset();
+    {
+        std::lock_guard<std::mutex> lock(watch_mutex);
+        indexer.reset();
+    }
 
     unload_llm();
 
@@ -132,10 +143,13 @@ void Engine::shutdown() {
     log_stdout("[Engine] Shutdown complete.\n");
 }
 
+// The Indexer's start and stop must not overlap.
 void Engine::start_watching() {
+    std::lock_guard<std::mutex> lock(watch_mutex);
     if (indexer) indexer->start();
 }
 
 void Engine::stop_watching() {
+    std::lock_guard<std::mutex> lock(watch_mutex);
     if (indexer) indexer->stop();
 }

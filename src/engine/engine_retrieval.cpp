@@ -20,6 +20,7 @@ std::vector<SearchResult> Engine::search(const std::string &question, int32_t to
 
 std::string Engine::generate(const std::string &question) {
     if (!initialized) return "[ERROR] Engine not initialized";
+    std::lock_guard<std::mutex> lock(answer_mutex);
 
     const std::vector<SearchResult> results = search(question, config.top_k);
     if (results.empty()) {

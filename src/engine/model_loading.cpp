@@ -7,12 +7,18 @@
 namespace model_loading {
 
 llama_model *load_on_cpu(const std::string &path) {
-    if (platform::probe_readable_file(platform::path_from_narrow(path)) != platform::FileAccess::readable)
+    std::string name;
+    try {
+        const std::filesystem::path file = platform::path_from_host(path);
+        if (platform::probe_readable_file(file) != platform::FileAccess::readable) return nullptr;
+        name = platform::path_to_utf8(file);  // llama.cpp reads UTF-8 on Windows
+    } catch (...) {
         return nullptr;
+    }
     llama_model_params params = llama_model_default_params();
     params.n_gpu_layers = 0;
     params.load_mode = LLAMA_LOAD_MODE_MMAP;
-    return llama_model_load_from_file(path.c_str(), params);
+    return llama_model_load_from_file(name.c_str(), params);
 }
 
 llama_context *new_context(llama_model *model, uint32_t n_ctx, uint32_t n_batch, int32_t n_threads,

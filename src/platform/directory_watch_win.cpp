@@ -4,8 +4,11 @@
 
 #include <atomic>
 #include <cstddef>
+#include <filesystem>
 #include <mutex>
 #include <system_error>
+
+#include "platform/filesystem.h"
 
 namespace platform {
 namespace {
@@ -16,15 +19,15 @@ constexpr DWORD kNotifyFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 constexpr DWORD kBufferSize = 65536;
 
-// A record's name in UTF-8; "" when it cannot be converted.
-std::string utf8_name(const FILE_NOTIFY_INFORMATION &record) {
-    const int units = static_cast<int>(record.FileNameLength / sizeof(WCHAR));
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, record.FileName, units, nullptr, 0, nullptr, nullptr);
-    if (bytes <= 0) return "";
-    std::string name(static_cast<size_t>(bytes), '\0');
-    if (WideCharToMultiByte(CP_UTF8, 0, record.FileName, units, &name[0], bytes, nullptr, nullptr) != bytes)
+// A record's name written as the host wrote directory, so that the two join
+// into one path in one encoding; "" when it cannot be converted.
+std::string host_name(const FILE_NOTIFY_INFORMATION &record, const std::string &directory) {
+    try {
+        const size_t units = record.FileNameLength / sizeof(WCHAR);
+        return path_to_host(std::filesystem::path(std::wstring(record.FileName, units)), directory);
+    } catch (...) {
         return "";
-    return name;
+    }
 }
 
 bool is_reported(DWORD action) {
@@ -43,6 +46,7 @@ struct DirectoryWatch::State {
     std::atomic<bool> woken{false};
 
     // Watcher thread only.
+    std::string given;  // the directory as open was given it
     HANDLE read_event = nullptr;
     OVERLAPPED overlapped{};
     bool pending = false;
@@ -68,7 +72,7 @@ struct DirectoryWatch::State {
         for (DWORD at = 0; at + kHeader <= bytes;) {
             const auto &record = *reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(buffer + at);
             if (at + kHeader + record.FileNameLength > bytes) break;
-            if (is_reported(record.Action)) names.push_back(utf8_name(record));
+            if (is_reported(record.Action)) names.push_back(host_name(record, given));
             if (record.NextEntryOffset == 0) break;
             at += record.NextEntryOffset;
         }
@@ -87,10 +91,17 @@ DirectoryWatch::~DirectoryWatch() {
 }
 
 unsigned long DirectoryWatch::open(const std::string &directory) {
+    std::filesystem::path path;
+    try {
+        path = path_from_host(directory);
+    } catch (const std::system_error &) {
+        return ERROR_INVALID_NAME;
+    }
     const HANDLE handle =
-        CreateFileA(directory.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        CreateFileW(path.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return GetLastError();
+    state->given = directory;
     {
         std::lock_guard<std::mutex> lock(state->guard);
         state->directory = handle;

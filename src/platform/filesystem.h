@@ -11,21 +11,20 @@
 
 namespace platform {
 
-// A path from a UTF-8 string. Throws std::system_error (illegal byte sequence)
-// when the bytes are not UTF-8, as the Windows conversion does.
-std::filesystem::path path_from_utf8(const std::string &utf8);
+// A path from a string the host passed. Linux: the bytes, unchanged (a name
+// need not be UTF-8). Windows: UTF-8, or, only when the bytes are not
+// well-formed UTF-8, the ANSI code page, so a host passing ANSI keeps working;
+// throws std::system_error (illegal byte sequence) when neither reads them.
+std::filesystem::path path_from_host(const std::string &text);
 
-// A path from a string in the platform's narrow file-name encoding (the bytes
-// themselves on Linux; the ANSI code page on Windows).
-std::filesystem::path path_from_narrow(const std::string &narrow);
+// The path as SQLite and llama.cpp open a narrow name, and as path_from_host
+// reads it back: UTF-8 on Windows, the bytes themselves on Linux.
+std::string path_to_utf8(const std::filesystem::path &path);
 
-// The whole path in the narrow file-name encoding, as a library that opens
-// files by narrow name (fopen, a file stream on a string) reads it. Throws
+// path written as the host wrote given (see path_from_host): UTF-8, or on
+// Windows the ANSI code page when given was not UTF-8. Throws
 // std::system_error (illegal byte sequence) when a character has no form there.
-std::string narrow_path(const std::filesystem::path &path);
-
-// The file-name component in the narrow file-name encoding.
-std::string narrow_file_name(const std::filesystem::path &path);
+std::string path_to_host(const std::filesystem::path &path, const std::string &given);
 
 // Whether path names anything (following links). Throws
 // std::filesystem::filesystem_error ("exists") on errors other than not-found.

@@ -1,7 +1,5 @@
 #include "platform/filesystem.h"
 
-#include "common/utf8.h"
-
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -19,18 +17,11 @@ constexpr int64_t kSecondsFrom1601To1970 = 11644473600LL;
 
 } // namespace
 
-fs::path path_from_utf8(const std::string &utf8) {
-    if (!is_well_formed_utf8(utf8))
-        throw std::system_error(std::make_error_code(std::errc::illegal_byte_sequence),
-                                "path is not valid UTF-8");
-    return fs::path(utf8);
-}
+fs::path path_from_host(const std::string &text) { return fs::path(text); }
 
-fs::path path_from_narrow(const std::string &narrow) { return fs::path(narrow); }
+std::string path_to_utf8(const fs::path &path) { return path.string(); }
 
-std::string narrow_path(const fs::path &path) { return path.string(); }
-
-std::string narrow_file_name(const fs::path &path) { return path.filename().string(); }
+std::string path_to_host(const fs::path &path, const std::string &) { return path.string(); }
 
 bool path_exists(const fs::path &path) {
     // libstdc++'s throwing form names the failed operation "status".

@@ -1,5 +1,7 @@
 #include "platform/filesystem.h"
 
+#include "common/utf8.h"
+
 #include <cerrno>
 #include <system_error>
 #include <windows.h>
@@ -41,19 +43,20 @@ std::wstring to_wide(const std::string &text, UINT cp, const char *what) {
     return wide;
 }
 
-// UTF-16 to the ANSI code page; throws where a character has no exact form
-// there, as the standard path conversion does.
-std::string to_ansi(const std::wstring &wide) {
+// UTF-16 to code page cp; throws where a character has no exact form there
+// (in UTF-8, a lone surrogate), as the standard path conversion does.
+std::string from_wide(const std::wstring &wide, UINT cp) {
     if (wide.empty()) return std::string();
-    const UINT cp = GetACP();
     const int len = static_cast<int>(wide.size());
-    // A UTF-8 ANSI code page refuses the lossy-default arguments.
+    // UTF-8 refuses the lossy-default arguments.
     const bool utf8 = cp == CP_UTF8;
     const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL lossy = FALSE;
     const int n = WideCharToMultiByte(cp, flags, wide.data(), len, nullptr, 0, nullptr,
                                       utf8 ? nullptr : &lossy);
-    if (n <= 0 || lossy) throw_illegal_bytes("file name not representable in the ANSI code page");
+    if (n <= 0 || lossy)
+        throw_illegal_bytes(utf8 ? "file name is not valid UTF-16"
+                                 : "file name not representable in the ANSI code page");
     std::string narrow(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(cp, flags, wide.data(), len, narrow.data(), n, nullptr, nullptr);
     return narrow;
@@ -65,14 +68,15 @@ bool attributes(const fs::path &path, WIN32_FILE_ATTRIBUTE_DATA &data) {
 
 } // namespace
 
-fs::path path_from_utf8(const std::string &utf8) {
-    return fs::path(to_wide(utf8, CP_UTF8, "path is not valid UTF-8"));
+fs::path path_from_host(const std::string &text) {
+    const UINT cp = is_well_formed_utf8(text) ? CP_UTF8 : CP_ACP;
+    return fs::path(to_wide(text, cp, "path is neither UTF-8 nor valid in the ANSI code page"));
 }
 
-// The native narrow file calls read a path in the ANSI code page; converting
-// here does not depend on how the C++ library converts narrow strings.
-fs::path path_from_narrow(const std::string &narrow) {
-    return fs::path(to_wide(narrow, CP_ACP, "path not valid in the ANSI code page"));
+std::string path_to_utf8(const fs::path &path) { return from_wide(path.native(), CP_UTF8); }
+
+std::string path_to_host(const fs::path &path, const std::string &given) {
+    return from_wide(path.native(), is_well_formed_utf8(given) ? CP_UTF8 : GetACP());
 }
 
 // MinGW's std::filesystem reports every failed status query as not found;
@@ -97,10 +101,6 @@ bool path_exists(const fs::path &path) {
         throw fs::filesystem_error("exists", path, last_error_code());
     }
 }
-
-std::string narrow_path(const fs::path &path) { return to_ansi(path.wstring()); }
-
-std::string narrow_file_name(const fs::path &path) { return to_ansi(path.filename().wstring()); }
 
 // FILETIME already counts 100-nanosecond ticks since 1601-01-01 UTC.
 int64_t last_write_ticks(const fs::path &path) {

@@ -20,7 +20,6 @@ public:
     SqliteStatement &operator=(const SqliteStatement &) = delete;
 
     bool ok() const { return stmt != nullptr; }
-    sqlite3_stmt *get() const { return stmt; }
 
     // Text is copied by SQLite and read up to its first NUL byte.
     void bind_text(int index, const std::string &text) {

@@ -100,13 +100,12 @@ public:
     bool is_initialized() const { return initialized.load(); }
     // Points in the index, deleted ones included.
     size_t element_count() const;
-    size_t capacity() const;
     int32_t peek_next_label();
 
 private:
     using Index = hnswlib::HierarchicalNSW<float>;
 
-    bool load_or_create_index();
+    void load_or_create_index();
     void create_index();
     bool open_database();
     void read_next_label();

@@ -148,10 +148,10 @@ void VectorStore::mark_file_indexed(const std::string &path, int64_t mtime) {
 }
 
 /*
-** Removes one document: marks its points deleted (labels are never reused),
-** deletes its full-text entries, rows and bookkeeping row in one transaction,
-** then saves the index at once when a point was marked deleted. A failed
-** transaction is rolled back whole and logged; the deleted marks stay.
+** Removes one document: deletes its full-text entries, rows and bookkeeping
+** row in one transaction, then marks its points deleted (labels are never
+** reused) and saves the index at once when it marked any. A failed
+** transaction is rolled back whole and logged, and no point is touched.
 */
 bool VectorStore::remove_document(const std::string &path) {
     if (!initialized) return true;

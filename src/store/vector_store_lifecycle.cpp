@@ -85,32 +85,29 @@ bool VectorStore::init() {
 /*
 ** Loads index_path, or creates an empty index when the file is missing, empty
 ** or unreadable; a bad file is deleted so the next save starts clean. Throws
-** only file-system errors on the index path (also one that hnswlib could not
-** open by its narrow name) and failures to create an index.
+** only file-system errors on the index path and failures to create an index.
 */
-bool VectorStore::load_or_create_index() {
-    const fs::path path = platform::path_from_utf8(index_path);
-    // Checked first: a name hnswlib cannot open would be read as a bad file.
-    const std::string hnswlib_path = platform::narrow_path(path);
+void VectorStore::load_or_create_index() {
+    const fs::path path = platform::path_from_host(index_path);
     if (!platform::path_exists(path)) {
         create_index();
-        return false;
+        return;
     }
     if (platform::file_size(path) == 0) {
         log_stderr("[VectorStore] Index file is 0 bytes, creating new index.\n");
         platform::remove_file(path);
         create_index();
-        return false;
+        return;
     }
     try {
         check_index_file(path, dim, max_elements);
-        index = std::make_unique<Index>(space.get(), hnswlib_path, false, max_elements, true);
+        index = std::make_unique<Index>(space.get(), path, false, max_elements, true);
         if (index->max_elements_ == 0) {
             log_stderr("[VectorStore] Loaded index has max_elements=0. Recreating.\n");
             throw std::runtime_error("Corrupted index (max_elements=0)");
         }
         check_index_graph(*index);
-        return true;
+        return;
     } catch (const std::exception &e) {
         log_stderr(std::string("[VectorStore] Failed to load index, recreating: ") + e.what() +
                    "\n");
@@ -118,7 +115,6 @@ bool VectorStore::load_or_create_index() {
     index.reset();
     platform::remove_file(path);
     create_index();
-    return false;
 }
 
 // A fresh index never replaces deleted points, so a label keeps naming one chunk.
@@ -189,13 +185,13 @@ bool VectorStore::write_index_file() {
     std::error_code ec;
     std::string reason;
     try {
-        target = platform::path_from_utf8(index_path);
-        temp = platform::path_from_utf8(temp_name);
+        target = platform::path_from_host(index_path);
+        temp = platform::path_from_host(temp_name);
         // A stale temporary file of the right size would hide a failed open.
         if (removable(temp)) fs::remove(temp, ec);
 
         // hnswlib reports no stream errors, so the written size is the check.
-        index->saveIndex(platform::narrow_path(temp));
+        index->saveIndex(temp);
         const size_t expected = index->indexFileSize();
         const uintmax_t written = fs::file_size(temp, ec);
         if (ec)
@@ -242,11 +238,6 @@ bool VectorStore::has_unsaved_changes() const { return dirty.load(); }
 size_t VectorStore::element_count() const {
     std::lock_guard<std::recursive_mutex> lock(mutex);
     return index ? index->cur_element_count.load() : 0;
-}
-
-size_t VectorStore::capacity() const {
-    std::lock_guard<std::recursive_mutex> lock(mutex);
-    return index ? index->max_elements_ : 0;
 }
 
 int32_t VectorStore::peek_next_label() {

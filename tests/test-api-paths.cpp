@@ -1,0 +1,122 @@
+// Paths and names through the C API: UTF-8 on both platforms, never read in
+// Windows' ANSI code page unless they are not UTF-8; bytes on Linux.
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "api/rag_handle.h"
+#include "rag.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace test_support;
+
+// "João", "Documentos Úteis", "ação", and Greek and CJK, which code page 1252 lacks.
+const std::string kJoao = "Jo\xC3\xA3o", kUteis = "Documentos \xC3\x9Ateis", kAcao = "a\xC3\xA7\xC3\xA3o",
+                  kFar = "\xCE\xB1\xCE\xB2 \xE5\x90\x88\xE5\x90\x8C";
+const char *const kText = "O contrato de aluguel vence em mar\xC3\xA7o de 2031.";
+
+fs::path u8(const std::string &utf8) { return fs::u8path(utf8); }
+
+std::pair<int, int> progress(rag_handle *h) {
+    int done = -1, total = -1;
+    rag_get_indexing_progress(h, &done, &total);
+    return {done, total};
+}
+
+// Watches until writing file is reported.
+void watch_until_reported(rag_handle *h, const fs::path &file) {
+    rag_start_watching(h);
+    EXPECT_TRUE(eventually([&] { return write_file(file, kText), progress(h).second > 0; }));
+    rag_stop_watching(h);
+}
+
+TEST(ApiPaths, NonAsciiNamesWorkAtEveryStep) {
+    TempDir tmp;
+    const fs::path root = tmp.path() / u8(kJoao), models = root / u8("Modelos " + kJoao),
+                   watched = root / u8(kFar), data = root / u8(kUteis), doc = watched / u8(kAcao + " " + kFar + ".txt");
+    for (const fs::path &d : {models, watched}) fs::create_directories(d);
+    fs::copy_file(embed_model(), models / "embed.gguf");
+    fs::copy_file(model_path("chat-phi3"), models / u8(kFar + ".gguf"));
+    HandlePtr h(rag_create((models / u8(kFar + ".gguf")).u8string().c_str(), (models / "embed.gguf").u8string().c_str(),
+                           (root / u8(kFar + ".bin")).u8string().c_str(), watched.u8string().c_str(),
+                           data.u8string().c_str(), 0, 1));
+    CapturedOutput out;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    EXPECT_TRUE(fs::is_regular_file(data / "metadata.db"));
+
+    watch_until_reported(h.get(), doc);
+    const std::string path = doc.u8string();
+#ifdef _WIN32
+    // Held open without sharing, the document is waited for while the status names it.
+    h->engine->read_retry = {std::chrono::milliseconds(10), 2000};
+    const HANDLE lock = CreateFileW(doc.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+    std::thread host([&] { EXPECT_EQ(rag_add_document(h.get(), path.c_str()), RAG_OK); });
+    EXPECT_TRUE(eventually([&] {
+        char status[256];
+        rag_get_indexing_status(h.get(), status, sizeof status);
+        return std::string(status) == "Indexing: " + kAcao + " " + kFar + ".txt (0/1)";
+    }));
+    CloseHandle(lock);
+    host.join();
+#else
+    EXPECT_EQ(rag_add_document(h.get(), path.c_str()), RAG_OK);
+#endif
+    EXPECT_EQ(progress(h.get()), std::make_pair(1, 1));
+    char buf[1024];
+    ASSERT_EQ(rag_get_indexed_files(h.get(), buf, sizeof buf), RAG_OK);
+    EXPECT_EQ(std::string(buf), path + "\n");
+    EXPECT_EQ(rag_is_file_indexed(h.get(), path.c_str()), 1);
+    ASSERT_EQ(rag_get_document_text(h.get(), path.c_str(), buf, sizeof buf), RAG_OK);
+    EXPECT_STREQ(buf, kText);
+    rag_search_result r[1];
+    ASSERT_EQ(rag_search(h.get(), "contrato aluguel", 1, r), 1);
+    EXPECT_EQ(std::string(r[0].file_path), path);
+    ASSERT_EQ(rag_generate(h.get(), "Quando vence o contrato de aluguel?", buf, sizeof buf), RAG_OK);
+    EXPECT_HAS(std::string(buf), "o contrato vence em mar\xC3\xA7o de 2031.");
+    h.reset();
+    EXPECT_HAS(out.out(), "[Indexer] File changed: " + path + "\n");
+    EXPECT_TRUE(fs::is_regular_file(root / u8(kFar + ".bin")));
+}
+
+#ifdef _WIN32
+// A host that passes ANSI gets the same folders, and reports it can pass back.
+TEST(ApiPaths, AnsiStringsStillWork) {
+    if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
+    TempDir tmp;
+    const std::string root = tmp.str() + "\\Jo\xE3o", doc = root + "\\a\xE7\xE3o.txt";
+    HandlePtr h(rag_create("", embed_model().c_str(), (root + "\\\xEDndice.bin").c_str(), root.c_str(),
+                           (root + "\\Documentos \xDAteis").c_str(), 0, 1));
+    EXPECT_TRUE(fs::is_directory(tmp.path() / u8(kJoao) / u8(kUteis)));
+    CapturedOutput quiet;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    watch_until_reported(h.get(), tmp.path() / u8(kJoao) / u8(kAcao + ".txt"));
+    EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
+    EXPECT_EQ(progress(h.get()), std::make_pair(1, 1));
+}
+#else
+// A name is bytes on Linux; a relative data directory is where it was when
+// the handle was made, for the database and the prompt dumps alike.
+TEST(ApiPaths, BytesPassThroughAndDataStaysWhereItWasMade) {
+    TempDir tmp;
+    const std::string latin1 = tmp.str("dados-\xE7\xE3o"), doc = latin1 + "/contrato-\xE7\xE3o.txt";
+    const fs::path started = fs::current_path();
+    fs::current_path(tmp.path());
+    HandlePtr h(rag_create(model_path("chat-phi3").c_str(), embed_model().c_str(), (latin1 + "/index.bin").c_str(),
+                           latin1.c_str(), "dados-\xE7\xE3o", 0, 1));
+    fs::current_path(started);
+    write_file(doc, kText);
+    CapturedOutput quiet;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
+    char buf[256];
+    ASSERT_EQ(rag_generate_with_context(h.get(), "Quando?", doc.c_str(), nullptr, buf, sizeof buf), RAG_OK);
+    h.reset();
+    EXPECT_TRUE(fs::is_regular_file(latin1 + "/prompt_dump.txt"));
+}
+#endif
+
+} // namespace
