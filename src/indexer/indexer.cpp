@@ -66,6 +66,7 @@ void Indexer::watch_loop(platform::DirectoryWatch &w) {
     while (running.load()) {
         const platform::DirectoryWatch::Batch batch = w.next_batch(kWaitSliceMs);
         if (!running.load()) return;  // a batch not yet walked is dropped
+        if (!batch.note.empty()) log_stderr("[Indexer] " + batch.note + "\n");
         if (batch.status == Status::failed) {
             if (!batch.error.empty()) log_stderr("[Indexer] " + batch.error + "\n");
             return;

@@ -3,6 +3,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/paths.h"
+
 namespace {
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
@@ -26,7 +28,7 @@ std::string_view extension(std::string_view path) {
             name.remove_prefix(i + 1);
             break;
         }
-    name = name.substr(0, name.find(':'));
+    name = platform::without_stream_suffix(name);
     if (name.empty() || name == "." || name == "..") return {};
     const size_t dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0) return {};

@@ -1,7 +1,8 @@
 #pragma once
 
 // Change notification for one directory tree. Linux: directory_watch_posix.cpp
-// (inotify, an eventfd for the wake-up). Windows: directory_watch_win.cpp
+// (inotify, one watch per directory set up by walking the tree, an eventfd for
+// the wake-up). Windows: directory_watch_win.cpp
 // (an overlapped ReadDirectoryChangesW on the whole subtree; the wake-up
 // cancels the pending read under a guard, so a closed handle is never
 // cancelled).
@@ -30,6 +31,9 @@ public:
         // cannot be converted is "".
         std::vector<std::string> names;
         std::string error;
+        // With any status: the first directory below which changes go unseen
+        // and why ("" when all is watched), once per walk of the tree.
+        std::string note;
     };
 
     // Sets up the wake-up only; opens nothing. Throws std::system_error when
@@ -40,14 +44,17 @@ public:
     DirectoryWatch(const DirectoryWatch &) = delete;
     DirectoryWatch &operator=(const DirectoryWatch &) = delete;
 
-    // Opens directory (narrow platform encoding, passed as given) for changes
-    // anywhere below it; changes are collected from here on, also between
-    // calls of next_batch. Returns 0, or the platform's error code (errno,
-    // GetLastError()) when it cannot. Called once, before next_batch.
+    // Opens directory (read as path_from_host reads a path; names come back in
+    // the encoding it was given in) for changes anywhere below it; changes are
+    // collected from here on, also between calls of next_batch. Returns 0, or
+    // the platform's error code (errno, GetLastError()) when it cannot. Called
+    // once, before next_batch. Where the tree must be walked to be watched,
+    // wake() cuts the walk short.
     unsigned long open(const std::string &directory);
 
     // Waits at most timeout_ms for the next batch of changes. Returns woken at
-    // once, without waiting, once wake() has been called.
+    // once, without waiting, once wake() has been called; a walk of a subtree
+    // (moved in, or all of it after an overflow) gives up then too.
     Batch next_batch(int timeout_ms);
 
     // Ends the current wait and every later one. The only call that may come

@@ -1,5 +1,6 @@
 #include "platform/directory_watch.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -37,39 +38,84 @@ void close_fd(int &fd) {
     fd = -1;
 }
 
+// Gone again, or replaced by a file, since it was seen: nothing is missed.
+bool is_gone(int error) { return error == ENOENT || error == ENOTDIR; }
+
+std::string reason(int error) {
+    if (error == ENOSPC) return "the inotify watch limit (fs.inotify.max_user_watches) is reached";
+    return std::generic_category().message(error);
+}
+
+// inotify does not say which attribute changed. Setting a file's modification
+// time sets its status-change time to now as well, while a change of mode,
+// owner, extended attributes or access time leaves the modification time
+// behind: so a modification time at most a second older than the status
+// change counts as new. Limits: a time set into the past (touch -d, cp -p)
+// goes unreported, and an attribute change within a second of a write is
+// reported (the debounce mostly absorbs it).
+bool has_new_modification_time(const std::string &path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return false;
+    const auto ns = [](const timespec &t) { return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec; };
+    return ns(st.st_mtim) >= ns(st.st_ctim) - 1000000000;
+}
+
 } // namespace
 
 struct DirectoryWatch::State {
+    std::atomic<bool> woken{false};
     int wake_fd = -1;
+
+    // Watcher thread only.
     int notify_fd = -1;
     std::string root;
     std::unordered_map<int, std::string> dirs;  // watch descriptor -> path below root ("" for root)
+    std::string open_note;                      // the first walk's, for the first batch
     alignas(inotify_event) char buffer[kBufferSize];
 
     std::string full(const std::string &relative) const {
         return relative.empty() ? root : root + '/' + relative;
     }
 
-    // Watches the directory relative and everything below it. With files set,
-    // the files in it are listed too: they came into the tree with it (moved
-    // in), or were written before its watch existed (just created). Returns 0,
-    // or errno when relative itself cannot be watched.
-    int watch_tree(const std::string &relative, std::vector<std::string> *files) {
-        const std::string path = full(relative);
-        const uint32_t mask = relative.empty() ? kWatchMask : kWatchMask | IN_DONT_FOLLOW;
-        const int wd = inotify_add_watch(notify_fd, path.c_str(), mask);
-        if (wd < 0) return errno;  // a subdirectory gone again or unreadable is skipped
-        dirs[wd] = relative;
-        DIR *dir = ::opendir(path.c_str());
-        if (!dir) return 0;
-        while (const dirent *entry = ::readdir(dir)) {
-            const std::string name = entry->d_name;
-            if (name == "." || name == "..") continue;
-            const std::string child = join(relative, name);
-            if (is_directory(full(child), entry)) watch_tree(child, files);
-            else if (files) files->push_back(child);
+    // Watches the directory relative and everything below it. Each directory
+    // is read whole and closed before its subdirectories are visited, so the
+    // depth of a tree costs no descriptors. With files set, the files met are
+    // listed too: they came into the tree with it (moved in), or were written
+    // before a watch existed (just created). Gives up once woken. The first
+    // subtree left unwatched is described in note, unless it holds one already.
+    // Returns errno when relative itself cannot be watched, else 0.
+    int watch_tree(const std::string &relative, std::vector<std::string> *files, std::string &note) {
+        const auto unwatched = [&](const std::string &what, int error) {
+            if (note.empty() && !is_gone(error)) note = what + reason(error);
+        };
+        std::vector<std::string> pending = {relative};
+        while (!pending.empty() && !woken.load()) {
+            const std::string dir = std::move(pending.back());
+            pending.pop_back();
+            const std::string path = full(dir);
+            const uint32_t mask = dir.empty() ? kWatchMask : kWatchMask | IN_DONT_FOLLOW;
+            const int wd = inotify_add_watch(notify_fd, path.c_str(), mask);
+            if (wd < 0) {
+                const int error = errno;
+                unwatched("Not watching " + path + " and below: ", error);
+                if (dir == relative) return error;
+                continue;
+            }
+            dirs[wd] = dir;
+            DIR *listing = ::opendir(path.c_str());
+            if (!listing) {
+                unwatched("Not watching below " + path + ", which cannot be listed: ", errno);
+                continue;
+            }
+            while (const dirent *entry = ::readdir(listing)) {
+                const std::string name = entry->d_name;
+                if (name == "." || name == "..") continue;
+                const std::string child = join(dir, name);
+                if (is_directory(full(child), entry)) pending.push_back(child);
+                else if (files) files->push_back(child);
+            }
+            ::closedir(listing);
         }
-        ::closedir(dir);
         return 0;
     }
 
@@ -85,25 +131,42 @@ struct DirectoryWatch::State {
         }
     }
 
-    void handle(const inotify_event &event, std::vector<std::string> &names) {
+    // Events were lost, moves of directories among them, so the watches are
+    // set up again for the tree as it is now. A fresh instance drops the old
+    // ones at once (removing each would queue an event per directory), and
+    // with them what the buffer still holds.
+    void rebuild(Batch &batch) {
+        close_fd(notify_fd);
+        dirs.clear();
+        notify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        const int error = notify_fd < 0 ? errno : watch_tree("", nullptr, batch.note);
+        if (!error) return;
+        batch.status = Batch::Status::failed;
+        batch.error = "Cannot watch " + root + " again after lost events: " + reason(error);
+    }
+
+    // False when the rest of the buffer no longer applies.
+    bool handle(const inotify_event &event, Batch &batch) {
         if (event.mask & IN_Q_OVERFLOW) {
-            // Directories made meanwhile may have been missed; their files are lost.
-            watch_tree("", nullptr);
-            return;
+            rebuild(batch);
+            return false;
         }
         if (event.mask & IN_IGNORED) {
             dirs.erase(event.wd);
-            return;
+            return true;
         }
         const auto dir = dirs.find(event.wd);
-        if (dir == dirs.end() || event.len == 0) return;
+        if (dir == dirs.end() || event.len == 0) return true;
         const std::string relative = join(dir->second, event.name);
         if (event.mask & IN_ISDIR) {
             if (event.mask & IN_MOVED_FROM) forget_tree(relative);
-            else if (event.mask & (IN_CREATE | IN_MOVED_TO)) watch_tree(relative, &names);
-            return;
+            else if (event.mask & (IN_CREATE | IN_MOVED_TO)) watch_tree(relative, &batch.names, batch.note);
+            return true;
         }
-        if (event.mask & (IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO)) names.push_back(relative);
+        if ((event.mask & (IN_CREATE | IN_MODIFY | IN_MOVED_TO)) ||
+            ((event.mask & IN_ATTRIB) && has_new_modification_time(full(relative))))
+            batch.names.push_back(relative);
+        return true;
     }
 };
 
@@ -121,8 +184,9 @@ unsigned long DirectoryWatch::open(const std::string &directory) {
     state->notify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
     if (state->notify_fd < 0) return static_cast<unsigned long>(errno);
     state->root = directory;
-    if (const int error = state->watch_tree("", nullptr)) {
+    if (const int error = state->watch_tree("", nullptr, state->open_note)) {
         close_fd(state->notify_fd);
+        state->open_note.clear();
         return static_cast<unsigned long>(error);
     }
     return 0;
@@ -130,6 +194,7 @@ unsigned long DirectoryWatch::open(const std::string &directory) {
 
 DirectoryWatch::Batch DirectoryWatch::next_batch(int timeout_ms) {
     Batch batch;
+    batch.note.swap(state->open_note);
     pollfd fds[2] = {{state->wake_fd, POLLIN, 0}, {state->notify_fd, POLLIN, 0}};
     const int ready = ::poll(fds, 2, timeout_ms);
     if (ready < 0 && errno != EINTR) {
@@ -153,13 +218,14 @@ DirectoryWatch::Batch DirectoryWatch::next_batch(int timeout_ms) {
     batch.status = Batch::Status::changed;
     for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= got;) {
         const auto *event = reinterpret_cast<const inotify_event *>(state->buffer + at);
-        state->handle(*event, batch.names);
+        if (!state->handle(*event, batch)) break;
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
     return batch;
 }
 
 void DirectoryWatch::wake() {
+    state->woken.store(true);
     const uint64_t one = 1;
     // A full counter already wakes every wait; nothing else can go wrong.
     [[maybe_unused]] const ssize_t n = ::write(state->wake_fd, &one, sizeof one);

@@ -12,4 +12,6 @@ std::string normalize_path(const std::string &path) {
     return out;
 }
 
+std::string_view without_stream_suffix(std::string_view name) { return name; }
+
 } // namespace platform

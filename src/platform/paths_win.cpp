@@ -15,4 +15,6 @@ std::string normalize_path(const std::string &path) {
     return out;
 }
 
+std::string_view without_stream_suffix(std::string_view name) { return name.substr(0, name.find(':')); }
+
 } // namespace platform
