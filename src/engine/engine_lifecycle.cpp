@@ -33,7 +33,7 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
 EngineConfig with_data_dir_resolved(EngineConfig config) {
     const std::filesystem::path dir = platform::path_from_host(config.data_dir);
     platform::create_directories(dir);
-    config.data_dir = platform::path_to_utf8(std::filesystem::absolute(dir));
+    config.data_dir = platform::path_to_utf8(platform::absolute_path(dir));
     return config;
 }
 

@@ -29,6 +29,13 @@ void create_directories(const fs::path &dir) {
     if (ec) throw fs::filesystem_error("create_directories", dir, ec);
 }
 
+fs::path absolute_path(const fs::path &path) {
+    std::error_code ec;
+    fs::path absolute = fs::absolute(path, ec);
+    if (ec) throw fs::filesystem_error("absolute", path, ec);
+    return absolute;
+}
+
 std::optional<int64_t> last_write_ticks_if_exists(const fs::path &path) {
     if (!path_exists(path)) return std::nullopt;
     return last_write_ticks(path);

@@ -53,6 +53,10 @@ FileAccess probe_readable_file(const std::filesystem::path &path);
 // Throws std::filesystem::filesystem_error ("create_directories").
 void create_directories(const std::filesystem::path &dir);
 
+// path against the current directory as it is now. Throws
+// std::filesystem::filesystem_error ("absolute").
+std::filesystem::path absolute_path(const std::filesystem::path &path);
+
 // Whether a failed open or read of a readable file may pass if retried: another
 // process holding a lock or a share-deny, an interrupted call, a short read of a
 // file being rewritten (error_number 0). Anything else will fail again.
