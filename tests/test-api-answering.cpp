@@ -3,9 +3,7 @@
 
 #include <cstring>
 
-#include "api/rag_handle.h"
 #include "engine/prompts.h"
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -17,10 +15,6 @@ protected:
     TempDir dir;
     HandlePtr h = open_handle(dir, model_path("chat-phi3"));
 
-    void add_text(const std::string &path, const std::string &text) {
-        CapturedOutput quiet;
-        ASSERT_EQ(rag_add_text_document(h.get(), path.c_str(), text.c_str()), RAG_OK);
-    }
     int search(const std::string &q, int top_k, rag_search_result *records) {
         CapturedOutput quiet;
         return rag_search(h.get(), q.c_str(), top_k, records);
@@ -32,9 +26,9 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
         (dir.path() / std::string(200, 'p') / std::string(200, 'q') / (std::string(200, 'r') + ".txt")).string();
     std::string long_text = "marcador";
     while (long_text.size() < 2100) long_text += " marcador";
-    add_text(long_path, long_text);
+    add_text(h.get(), long_path, long_text);
     for (char c = 'a'; c < 'm'; ++c)
-        add_text(dir.str(std::string("doc") + c + ".txt"), std::string("contrato numero ") + c);
+        add_text(h.get(), dir.str(std::string("doc") + c + ".txt"), std::string("contrato numero ") + c);
     rag_search_result r[12];
     ASSERT_EQ(search("marcador", 3, r), 1);
     EXPECT_EQ(std::string(r[0].file_path), long_path.substr(0, 511));
@@ -53,8 +47,8 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
 }
 
 TEST_F(ApiAnswering, WordsWithoutLettersOrDigitsLeaveTheTextQuery) {
-    add_text(dir.str("contrato.txt"), "o prazo do contrato vence em marco ao pé da letra");
-    add_text(dir.str("bolo.txt"), "receita de bolo de cenoura");
+    add_text(h.get(), dir.str("contrato.txt"), "o prazo do contrato vence em marco ao pé da letra");
+    add_text(h.get(), dir.str("bolo.txt"), "receita de bolo de cenoura");
     rag_search_result r[3];
     CapturedOutput out;
     // Words of three bytes and more are searched, lowercased: "Pé" is, "é" alone would not be.
@@ -66,26 +60,23 @@ TEST_F(ApiAnswering, WordsWithoutLettersOrDigitsLeaveTheTextQuery) {
 }
 
 TEST_F(ApiAnswering, AnswersFromRetrievedChunksAndWithoutTheModelWhenNoneIsFound) {
-    char buf[512];
-    {
-        CapturedOutput quiet;
-        EXPECT_EQ(rag_generate(h.get(), "Onde fica o 'cofre'?", buf, sizeof buf), RAG_OK);
-    }
-    EXPECT_STREQ(buf, "Não encontrei nenhum arquivo nos seus documentos locais que mencione 'Onde fica o 'cofre'?'.");
+    EXPECT_EQ(answer(h.get(), "Onde fica o 'cofre'?"),
+              "Não encontrei nenhum arquivo nos seus documentos locais que mencione 'Onde fica o 'cofre'?'.");
     EXPECT_FALSE(h->engine->is_llm_loaded());
 
-    add_text(dir.str("contrato.txt"), "O contrato de aluguel vence em março de 2031.");
-    add_text(dir.str("manutencao.txt"), "A bomba hidráulica foi trocada em agosto.");
+    add_text(h.get(), dir.str("contrato.txt"), "O contrato de aluguel vence em março de 2031.");
+    add_text(h.get(), dir.str("manutencao.txt"), "A bomba hidráulica foi trocada em agosto.");
     const char *question = "Quando vence o contrato de aluguel?";
+    char buf[512];
     CapturedOutput out;
     ASSERT_EQ(rag_generate(h.get(), question, buf, sizeof buf), RAG_OK);
     EXPECT_HAS(std::string(buf), "o contrato vence em março de 2031.");
     EXPECT_HAS(out.out(), "[Engine] Retrieved 1 context chunks\n");
     // The same answer one byte too long for the buffer: cut with an ellipsis.
-    const std::string answer = buf;
-    std::vector<char> small(answer.size());
+    const std::string whole = buf;
+    std::vector<char> small(whole.size());
     EXPECT_EQ(rag_generate(h.get(), question, small.data(), (int)small.size()), RAG_ERR_BUFFER_TOO_SMALL);
-    EXPECT_EQ(std::string(small.data()), answer.substr(0, small.size() - 4) + "...");
+    EXPECT_EQ(std::string(small.data()), whole.substr(0, small.size() - 4) + "...");
 }
 
 // The scripted model answers "Palavras-chave: contrato aluguel" to everything.

@@ -3,9 +3,7 @@
 
 #include <atomic>
 #include <functional>
-#include <thread>
 
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -33,11 +31,16 @@ void run_together(const std::vector<std::function<void()>> &tasks) {
     for (std::thread &t : threads) t.join();
 }
 
-TEST(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
+// The chat model loads only when an answer is asked for.
+class ApiConcurrency : public ::testing::Test {
+protected:
     TempDir dir;
-    HandlePtr h = open_handle(dir, "none.gguf");
-    const std::string db = dir.str("data/metadata.db");
+    HandlePtr h = open_handle(dir, model_path("chat-phi3"));
     CapturedOutput quiet;
+};
+
+TEST_F(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
+    const std::string db = dir.str("data/metadata.db");
     for (int round = 0; round < 6; ++round) {
         const std::string path = dir.str("doc" + std::to_string(round) + ".txt");
         write_file(path, long_text("contrato"));
@@ -51,10 +54,7 @@ TEST(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
 
 // Indexing, searching, listing, reading and one answering call on several
 // threads at once.
-TEST(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
-    TempDir dir;
-    HandlePtr h = open_handle(dir, model_path("chat-phi3"));
-    CapturedOutput quiet;
+TEST_F(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
     const std::string text = long_text("prazo");
     std::vector<std::function<void()>> tasks;
     for (const char *t : {"t0-", "t1-", "t2-"}) {
@@ -84,10 +84,7 @@ TEST(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
 }
 
 // They share the chat model: an overlapping call must wait, not crash.
-TEST(ApiConcurrency, AnsweringCallsTakeTurns) {
-    TempDir dir;
-    HandlePtr h = open_handle(dir, model_path("chat-phi3"));
-    CapturedOutput quiet;
+TEST_F(ApiConcurrency, AnsweringCallsTakeTurns) {
     const std::function<void()> answer = [&] {
         std::vector<char> buf(4096);
         const int size = static_cast<int>(buf.size());
@@ -99,10 +96,7 @@ TEST(ApiConcurrency, AnsweringCallsTakeTurns) {
     run_together({answer, answer});
 }
 
-TEST(ApiConcurrency, WatchingStartsAndStopsFromSeveralThreads) {
-    TempDir dir;
-    HandlePtr h = open_handle(dir, "none.gguf");
-    CapturedOutput quiet;
+TEST_F(ApiConcurrency, WatchingStartsAndStopsFromSeveralThreads) {
     const std::function<void()> toggle = [&] {
         for (int i = 0; i < 20; ++i) {
             rag_start_watching(h.get());

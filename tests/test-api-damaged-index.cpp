@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -59,10 +58,7 @@ TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
     ragged.insert(high_upper + get<uint32_t>(f, s.high_size_at), 4, '\0');
 
     const std::pair<const char *, std::string> files[] = {
-        {"intact", f},
-        {"empty", ""},
-        {"cut in the header", f.substr(0, 20)},
-        {"bytes after the end", f + "tail"},
+        {"intact", f}, {"empty", ""}, {"cut in the header", f.substr(0, 20)}, {"bytes after the end", f + "tail"},
         {"capacity below its element count (above ours)", with(with(f, 8, uint64_t{1}), 16, uint64_t{0xFFFFF})},
         {"vectors of another width", with(with(f, 24, get<uint64_t>(f, 24) - 32), 32, get<uint64_t>(f, 32) - 32)},
         {"entry point outside the graph (searching it would crash)", with(f, kEntryAt, uint32_t{1000000})},
@@ -71,22 +67,16 @@ TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
         {"raised top level", with(f, kMaxLevelAt, get<int>(f, kMaxLevelAt) + 1)},
         {"neighbour beyond the elements", with(with(f, low_links, uint16_t{1}), low_links + 4, s.count + 5)},
         {"more neighbours than allowed", with(f, low_links, uint16_t{33})},
-        {"upper neighbour without that level",
-         with(with(f, high_upper, uint16_t{1}), high_upper + 4, s.low)},
+        {"upper neighbour without that level", with(with(f, high_upper, uint16_t{1}), high_upper + 4, s.low)},
         {"upper list not whole", ragged},
     };
     for (const auto &[what, bytes] : files) {
-        const bool intact = bytes == f;
         write_file(dir.str("index.bin"), bytes);
         HandlePtr h = open_handle(dir, "none.gguf", false);
         CapturedOutput out;
         ASSERT_EQ(rag_init(h.get()), RAG_OK) << what;
-        EXPECT_EQ(out.err(), intact          ? ""
-                             : bytes.empty() ? "[VectorStore] Index file is 0 bytes, creating new index.\n"
-                                             : "[VectorStore] Failed to load index, recreating: Index seems to be "
-                                               "corrupted or unsupported\n") << what;
-        // A new index holds only the restored point of the document added below.
-        EXPECT_HAS(out.out(), intact ? "ready. 300 vectors" : "ready. 1 vectors");
+        // Refused: a new index holds only the restored point of the document added below.
+        EXPECT_HAS(out.out(), bytes == f ? "ready. 300 vectors" : "ready. 1 vectors") << what;
         // Adding and searching walk the graph.
         rag_search_result r[3];
         EXPECT_EQ(rag_add_text_document(h.get(), dir.str("a.txt").c_str(), "texto novo"), RAG_OK);

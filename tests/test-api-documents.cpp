@@ -8,10 +8,6 @@
 #include <sys/stat.h>
 #endif
 
-#include <functional>
-
-#include "api/rag_handle.h"
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -53,11 +49,6 @@ protected:
         return rag_add_document(h.get(), path.c_str());
     }
     int indexed(const std::string &path) { return rag_is_file_indexed(h.get(), path.c_str()); }
-    std::string text_of(const std::string &path) {
-        std::vector<char> buf(1 << 20);
-        EXPECT_EQ(rag_get_document_text(h.get(), path.c_str(), buf.data(), (int)buf.size()), RAG_OK);
-        return buf.data();
-    }
 };
 
 TEST(ApiUninitialised, CodesMessagesAndUntouchedBuffers) {
@@ -66,9 +57,11 @@ TEST(ApiUninitialised, CodesMessagesAndUntouchedBuffers) {
     ASSERT_TRUE(h);
     char buf[8] = "xxxxxxx";
     rag_search_result r[1];
+    int n = 0;
     // NULLs, sizes below 1 and removal set no message.
     set_last_error(h.get(), "earlier");
     for (int code : {rag_add_document(nullptr, "a"), rag_add_text_document(h.get(), "a", nullptr),
+                     rag_get_indexing_progress(h.get(), nullptr, &n), rag_get_indexing_status(h.get(), nullptr, 8),
                      rag_get_document_text(h.get(), "a", buf, -1), rag_search(h.get(), nullptr, 3, r),
                      rag_generate(h.get(), "q", buf, 0), rag_generate_with_context(h.get(), nullptr, "a", "b", buf, 8),
                      rag_generate_chat_with_context(h.get(), "h", "q", "d", buf, 0),
@@ -76,22 +69,20 @@ TEST(ApiUninitialised, CodesMessagesAndUntouchedBuffers) {
         EXPECT_EQ(code, RAG_ERR_INVALID_ARGUMENT);
     EXPECT_EQ(rag_remove_document(h.get(), "x.txt"), RAG_ERR_NOT_INITIALIZED);
     EXPECT_STREQ(rag_last_error(h.get()), "earlier");
-    // The others say why, and leave the buffers alone.
+    // The others say why, each one, and leave the buffers alone.
     EXPECT_EQ(rag_add_document(h.get(), "x.txt"), RAG_ERR_NOT_INITIALIZED);
     EXPECT_STREQ(rag_last_error(h.get()), "Engine not initialized. Call rag_init() first.");
-    const std::function<int()> calls[] = {
-        [&] { return rag_add_text_document(h.get(), "x.txt", "t"); },
-        [&] { return rag_search(h.get(), "q", 3, r); },
-        [&] { return rag_generate(h.get(), "q", buf, sizeof buf); },
-        [&] { return rag_generate_with_context(h.get(), "q", nullptr, nullptr, buf, sizeof buf); },
-        [&] { return rag_generate_chat_with_context(h.get(), "h", "q", "d", buf, sizeof buf); },
-        [&] { return rag_rewrite_query(h.get(), "h", "q", buf, sizeof buf); },
-    };
-    for (const auto &call : calls) {
-        set_last_error(h.get(), "earlier");
-        EXPECT_EQ(call(), RAG_ERR_NOT_INITIALIZED);
+    auto says_why = [&](int code) {
+        EXPECT_EQ(code, RAG_ERR_NOT_INITIALIZED);
         EXPECT_STREQ(rag_last_error(h.get()), "Engine not initialized.");
-    }
+        set_last_error(h.get(), "earlier");
+    };
+    says_why(rag_add_text_document(h.get(), "x.txt", "t"));
+    says_why(rag_search(h.get(), "q", 3, r));
+    says_why(rag_generate(h.get(), "q", buf, sizeof buf));
+    says_why(rag_generate_with_context(h.get(), "q", nullptr, nullptr, buf, sizeof buf));
+    says_why(rag_generate_chat_with_context(h.get(), "h", "q", "d", buf, sizeof buf));
+    says_why(rag_rewrite_query(h.get(), "h", "q", buf, sizeof buf));
     EXPECT_STREQ(buf, "xxxxxxx");
     // Queries answer "nothing".
     EXPECT_EQ(rag_is_file_indexed(h.get(), "x.txt"), 0);
@@ -106,20 +97,18 @@ TEST_F(ApiDocuments, IndexesOnceAndReindexesAfterTwoSeconds) {
     for (int i = 0; i < 300; ++i) many += " palavra" + std::to_string(i);
     const std::string path = file("contrato.txt", many);
     const int64_t t0 = 133000000000000000LL;
-    set_mtime_ticks(path, t0);
-    EXPECT_EQ(add(path), RAG_OK);
+    auto chunks_after_add = [&](int64_t mtime) {
+        set_mtime_ticks(path, mtime);
+        EXPECT_EQ(add(path), RAG_OK);
+        return h->engine->vector_store()->get_file_chunks(path).size();
+    };
+    EXPECT_EQ(chunks_after_add(t0), 2u);
     // Stored as the file system's own ticks since 1601, not just consistently.
     EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT last_modified FROM indexed_files"), t0);
-    EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
     write_file(path, "novo conteudo curto");
-    set_mtime_ticks(path, t0 + 2 * kTicksPerSecond - 1);  // within two seconds: taken as unchanged
-    EXPECT_EQ(add(path), RAG_OK);
-    EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 2u);
-    set_mtime_ticks(path, t0 + 2 * kTicksPerSecond);
-    EXPECT_EQ(add(path), RAG_OK);
-    EXPECT_EQ(h->engine->vector_store()->get_file_chunks(path).size(), 1u);
-    EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT COUNT(*) FROM indexed_files"), 1);
-    EXPECT_EQ(text_of(path), "novo conteudo curto");
+    EXPECT_EQ(chunks_after_add(t0 + 2 * kTicksPerSecond - 1), 2u);  // within two seconds: taken as unchanged
+    EXPECT_EQ(chunks_after_add(t0 + 2 * kTicksPerSecond), 1u);
+    EXPECT_EQ(text_of(h.get(), path), "novo conteudo curto");
 }
 
 TEST_F(ApiDocuments, MissingEmptyAndUnreadablePaths) {
@@ -147,39 +136,36 @@ TEST_F(ApiDocuments, MissingEmptyAndUnreadablePaths) {
 TEST_F(ApiDocuments, TextDocumentsListingAndRemoval) {
     const std::string virtual_path = dir.str("virtual/doc.pdf");
     ASSERT_EQ(rag_add_text_document(h.get(), virtual_path.c_str(), "texto extraido pelo host"), RAG_OK);
-    EXPECT_EQ(text_of(virtual_path), "texto extraido pelo host");
+    EXPECT_EQ(text_of(h.get(), virtual_path), "texto extraido pelo host");
     ASSERT_EQ(rag_add_text_document(h.get(), virtual_path.c_str(), ""), RAG_OK);
-    EXPECT_EQ(text_of(virtual_path), "");
+    EXPECT_EQ(text_of(h.get(), virtual_path), "");
 
     const std::string real = file("real.txt", "conteudo do arquivo");
     ASSERT_EQ(rag_add_text_document(h.get(), real.c_str(), "texto do host"), RAG_OK);
     // Unchanged and recorded: the new text is ignored.
     ASSERT_EQ(rag_add_text_document(h.get(), real.c_str(), "outro texto"), RAG_OK);
-    EXPECT_EQ(text_of(real), "texto do host");
+    EXPECT_EQ(text_of(h.get(), real), "texto do host");
     // Only a path that names a file is recorded, as the host can open it again.
     char listing[512];
     EXPECT_EQ(rag_get_indexed_files(h.get(), listing, sizeof listing), RAG_OK);
     EXPECT_EQ(std::string(listing), real + "\n");
 
     EXPECT_EQ(rag_remove_document(h.get(), real.c_str()), RAG_OK);
-    EXPECT_EQ(text_of(real), "");
+    EXPECT_EQ(text_of(h.get(), real), "");
     EXPECT_EQ(indexed(real), 0);
     EXPECT_EQ(rag_remove_document(h.get(), dir.str("never.txt").c_str()), RAG_OK);
 }
 
-TEST(EngineDocuments, NothingStoredMeansFailureAndNoRecord) {
-    // A configured width beyond the model's output makes every embedding fail.
+TEST(ApiDocumentsUnembedded, NothingStoredMeansFailureAndNoRecord) {
+    // An embedding model of another width than the index makes every embedding fail.
     TempDir dir;
-    EngineConfig config = engine_config(dir);
-    config.embedding_dim = 512;
-    Engine engine(config);
-    CapturedOutput quiet;
-    ASSERT_TRUE(engine.init());
+    HandlePtr h = open_handle(dir, "none.gguf", true, 0, model_path("chat-phi3"));
     const std::string path = dir.str("a.txt");
     write_file(path, "algum texto");
-    EXPECT_FALSE(engine.add_document(path));
-    EXPECT_FALSE(engine.add_text_document(path, "algum texto"));
-    EXPECT_FALSE(engine.is_file_indexed(path));
+    CapturedOutput quiet;
+    EXPECT_EQ(rag_add_document(h.get(), path.c_str()), RAG_ERR_DOCUMENT_FAILED);
+    EXPECT_EQ(rag_add_text_document(h.get(), path.c_str(), "algum texto"), RAG_ERR_DOCUMENT_FAILED);
+    EXPECT_EQ(rag_is_file_indexed(h.get(), path.c_str()), 0);
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 
 #include <atomic>
 
-#include "api/rag_handle.h"
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -14,31 +12,21 @@ class ApiIndexing : public ::testing::Test {
 protected:
     TempDir dir;
     HandlePtr h = open_handle(dir, "none.gguf");
-
-    std::string status() {
-        char buf[256];
-        EXPECT_EQ(rag_get_indexing_status(h.get(), buf, sizeof buf), RAG_OK);
-        return buf;
-    }
 };
 
 TEST_F(ApiIndexing, ReportedFilesLeaveTheQueueWhenTheHostDealsWithThem) {
-    int done = -1, total = -1;
-    EXPECT_EQ(rag_get_indexing_progress(h.get(), nullptr, &total), RAG_ERR_INVALID_ARGUMENT);
-    EXPECT_EQ(rag_get_indexing_status(h.get(), nullptr, 8), RAG_ERR_INVALID_ARGUMENT);
     const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), missing = dir.str("missing.txt");
     // b as a watched directory given with a trailing separator reports it
     for (const std::string &p : {a, native(dir.str() + "//b.txt"), a, missing}) h->engine->enqueue_changed_file(p);
-    EXPECT_EQ(status(), "Preparing... (0/4)");
+    EXPECT_EQ(status(h.get()), "Preparing... (0/4)");
     CapturedOutput quiet;
     ASSERT_EQ(rag_add_text_document(h.get(), a.c_str(), "texto do documento"), RAG_OK);
-    EXPECT_EQ(status(), "Preparing... (2/4)");  // both reports of a
+    EXPECT_EQ(status(h.get()), "Preparing... (2/4)");  // both reports of a
     EXPECT_EQ(rag_add_document(h.get(), missing.c_str()), RAG_ERR_DOCUMENT_FAILED);
-    EXPECT_EQ(status(), "Preparing... (3/4)");
+    EXPECT_EQ(status(h.get()), "Preparing... (3/4)");
     ASSERT_EQ(rag_remove_document(h.get(), (b + "/").c_str()), RAG_OK);  // same stored form
-    EXPECT_EQ(status(), "");
-    EXPECT_EQ(rag_get_indexing_progress(h.get(), &done, &total), RAG_OK);
-    EXPECT_EQ(std::make_pair(done, total), std::make_pair(4, 4));
+    EXPECT_EQ(status(h.get()), "");
+    EXPECT_EQ(progress(h.get()), std::make_pair(4, 4));
 }
 
 TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
@@ -57,7 +45,7 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
             finished = true;
         });
         for (std::string now; !finished && !seen;) {
-            if ((now = status()) == "Indexing: " + name + " (0/1)") {
+            if ((now = status(h.get())) == "Indexing: " + name + " (0/1)") {
                 seen = true;
                 h->engine->enqueue_changed_file(dir.str(name));  // edited while it is being read
             } else {
@@ -67,12 +55,10 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
         host.join();
     }
     EXPECT_TRUE(seen);
-    EXPECT_EQ(status(), "Preparing... (0/2)");  // the edit is still to be indexed
+    EXPECT_EQ(status(h.get()), "Preparing... (0/2)");  // the edit is still to be indexed
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {
-    rag_start_watching(nullptr);
-    rag_stop_watching(nullptr);
     TempDir other;
     HandlePtr idle = open_handle(other, "", false);
     const std::string a = dir.str("a.txt");
@@ -80,10 +66,10 @@ TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {
     rag_start_watching(idle.get());  // nothing to start before init
     rag_start_watching(h.get());
     rag_start_watching(h.get());
-    ASSERT_TRUE(eventually([&] { return write_file(a, "contrato"), status() != ""; }));
+    ASSERT_TRUE(eventually([&] { return write_file(a, "contrato"), status(h.get()) != ""; }));
     rag_stop_watching(h.get());
     EXPECT_EQ(rag_add_document(h.get(), a.c_str()), RAG_OK);
-    EXPECT_EQ(status(), "");
+    EXPECT_EQ(status(h.get()), "");
     write_file(dir.path() / "b.txt", "x");  // not watching now
     rag_start_watching(h.get());
     h.reset();  // destroyed while watching

@@ -2,11 +2,8 @@
 // contexts too small for the prompt, files that are no usable model, text
 // that is not valid UTF-8, markers inside documents, and end-of-turn tokens.
 
-#include <algorithm>
 #include <sys/stat.h>
 
-#include "api/rag_handle.h"
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -16,18 +13,6 @@ using namespace test_support;
 const std::string kScript = "Resposta: o contrato vence em março de 2031.";
 // Beyond U+10FFFF, overlong, a surrogate, and cut short (at the end of a question).
 const std::string kBad = "\xf4\x90\x80\x80 \xc0\xaf \xed\xa0\x80 \xe2\x82";
-
-void add_text(rag_handle *h, const std::string &path, const std::string &text) {
-    CapturedOutput quiet;
-    ASSERT_EQ(rag_add_text_document(h, path.c_str(), text.c_str()), RAG_OK);
-}
-
-std::string answer(rag_handle *h, const std::string &question) {
-    std::vector<char> buf(1 << 16);
-    CapturedOutput quiet;
-    EXPECT_EQ(rag_generate(h, question.c_str(), buf.data(), static_cast<int>(buf.size())), RAG_OK);
-    return buf.data();
-}
 
 // The scripted answer once, as either vocabulary renders it.
 void expect_script(const std::string &got) { EXPECT_TRUE(got == kScript || got == " " + kScript) << got; }
@@ -104,9 +89,7 @@ TEST(ApiModels, IllFormedUtf8AndMarkersInDocumentsReachTheModelAsText) {
         CapturedOutput quiet;
         EXPECT_EQ(rag_search(h.get(), ("contrato " + kBad).c_str(), 3, r), 2);
     }
-    char stored[256];
-    EXPECT_EQ(rag_get_document_text(h.get(), path.c_str(), stored, sizeof stored), RAG_OK);
-    EXPECT_EQ(std::string(stored), text);
+    EXPECT_EQ(text_of(h.get(), path), text);
     expect_script(answer(h.get(), "contrato " + kBad));
     const ModelVocab vocab("chat-phi3");
     const std::vector<llama_token> &tokens = h->engine->prompt_cache();

@@ -5,8 +5,6 @@
 #include <windows.h>
 #endif
 
-#include "api/rag_handle.h"
-#include "rag.h"
 #include "test_support.h"
 
 namespace {
@@ -19,12 +17,6 @@ const std::string kJoao = "Jo\xC3\xA3o", kUteis = "Documentos \xC3\x9Ateis", kAc
 const char *const kText = "O contrato de aluguel vence em mar\xC3\xA7o de 2031.";
 
 fs::path u8(const std::string &utf8) { return fs::u8path(utf8); }
-
-std::pair<int, int> progress(rag_handle *h) {
-    int done = -1, total = -1;
-    rag_get_indexing_progress(h, &done, &total);
-    return {done, total};
-}
 
 // Watches until writing file is reported.
 void watch_until_reported(rag_handle *h, const fs::path &file) {
@@ -55,11 +47,7 @@ TEST(ApiPaths, NonAsciiNamesWorkAtEveryStep) {
     const HANDLE lock = CreateFileW(doc.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lock, INVALID_HANDLE_VALUE);
     std::thread host([&] { EXPECT_EQ(rag_add_document(h.get(), path.c_str()), RAG_OK); });
-    EXPECT_TRUE(eventually([&] {
-        char status[256];
-        rag_get_indexing_status(h.get(), status, sizeof status);
-        return std::string(status) == "Indexing: " + kAcao + " " + kFar + ".txt (0/1)";
-    }));
+    EXPECT_TRUE(eventually([&] { return status(h.get()) == "Indexing: " + kAcao + " " + kFar + ".txt (0/1)"; }));
     CloseHandle(lock);
     host.join();
 #else
@@ -70,8 +58,7 @@ TEST(ApiPaths, NonAsciiNamesWorkAtEveryStep) {
     ASSERT_EQ(rag_get_indexed_files(h.get(), buf, sizeof buf), RAG_OK);
     EXPECT_EQ(std::string(buf), path + "\n");
     EXPECT_EQ(rag_is_file_indexed(h.get(), path.c_str()), 1);
-    ASSERT_EQ(rag_get_document_text(h.get(), path.c_str(), buf, sizeof buf), RAG_OK);
-    EXPECT_STREQ(buf, kText);
+    EXPECT_EQ(text_of(h.get(), path), kText);
     rag_search_result r[1];
     ASSERT_EQ(rag_search(h.get(), "contrato aluguel", 1, r), 1);
     EXPECT_EQ(std::string(r[0].file_path), path);

@@ -1,10 +1,8 @@
 // The three ways text results reach the host's buffer, at their boundaries.
 
-#include <string>
 #include <tuple>
 
 #include "api/buffer_copy.h"
-#include "api/rag_handle.h"
 #include "test_support.h"
 
 namespace {

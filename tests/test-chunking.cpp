@@ -1,7 +1,6 @@
 // Word-window chunking: window and overlap from the configuration, what
 // separates words, and the windows at the boundaries of the default sizes.
 
-#include "engine/engine.h"
 #include "test_support.h"
 
 namespace {

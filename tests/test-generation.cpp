@@ -2,7 +2,6 @@
 // model's load/unload cycle and generation loop, driven by the generated
 // scripted models (each replies with a fixed script to any prompt).
 
-#include "engine/engine.h"
 #include "engine/stop_strings.h"
 #include "test_support.h"
 
@@ -67,7 +66,6 @@ protected:
 
 TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     auto engine = make_engine(model_path("chat-phi3"));
-    const std::string prompt_line = "[Engine] Processing prompt: 100% (12/12 tokens)\n";
     {
         CapturedOutput quiet;
         EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), kScript);
@@ -78,8 +76,8 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
     EXPECT_EQ(engine->detokenize({1, 2, 3}), "");  // does not load
     EXPECT_FALSE(engine->is_llm_loaded());
     EXPECT_TRUE(engine->prompt_cache().empty());
-    EXPECT_EQ(out.out(), "[Engine] KV Cache hit! Reusing 11 tokens.\n" + prompt_line +
-                             "[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
+    EXPECT_EQ(out.out(), "[Engine] KV Cache hit! Reusing 11 tokens.\n[Engine] Processing prompt: 100% (12/12 tokens)\n"
+                         "[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
 }
 
 TEST_F(Generation, EndsAfter2048TokensAFullContextOrEosAndNeedsRoomForThePrompt) {

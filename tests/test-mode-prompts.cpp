@@ -1,7 +1,6 @@
 // The prompts of the answering modes, byte for byte; text inserted from the
 // host never lies inside the template ranges.
 
-#include "engine/engine.h"
 #include "test_support.h"
 
 namespace {

@@ -2,7 +2,6 @@
 // whole-string tokenization with special parsing (what the model saw before
 // inserted text stopped being parsed for markers).
 
-#include "engine/engine.h"
 #include "engine/prompt_tokenizer.h"
 #include "test_support.h"
 

@@ -1,6 +1,5 @@
 // Storing chunks, stored path forms, removal and reading back.
 
-#include "store/vector_store.h"
 #include "test_support.h"
 
 namespace {
@@ -20,11 +19,9 @@ protected:
 TEST(StoredPath, Forms) {
 #ifdef _WIN32
     EXPECT_EQ(normalize_path("C:/docs/a.txt"), "C:\\docs\\a.txt");
-    EXPECT_EQ(normalize_path("C:\\docs\\"), "C:\\docs");
     EXPECT_EQ(normalize_path("/docs/"), "\\docs");
     EXPECT_EQ(normalize_path("C:\\"), "C:\\");  // the root, not the drive's current directory
 #else
-    EXPECT_EQ(normalize_path("/docs/"), "/docs");
     EXPECT_EQ(normalize_path("/docs//"), "/docs/");
     EXPECT_EQ(normalize_path("/"), "/");
     EXPECT_EQ(normalize_path("a\\b.txt\\"), "a\\b.txt\\");  // a backslash is a name byte
@@ -39,19 +36,15 @@ TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
 #ifndef _WIN32
     ASSERT_EQ(add("\\docs\\a.txt", 0, "elsewhere"), 4);  // Windows: the same document
 #endif
-    const auto chunks = store->get_file_chunks("/docs/a.txt");
-    ASSERT_EQ(chunks.size(), 3u);
-    for (int32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(chunks[static_cast<size_t>(i)].chunk_id, i);
-        EXPECT_EQ(chunks[static_cast<size_t>(i)].file_path, "/docs/a.txt");
-    }
+    std::string ids;
+    for (const Chunk &c : store->get_file_chunks("/docs/a.txt")) ids += std::to_string(c.chunk_id);
+    EXPECT_EQ(ids, "012");
     EXPECT_EQ(store->get_document_text("/docs/a.txt/"), "zero\none\ntwo");
     EXPECT_EQ(store->get_document_text("/docs/a.TXT"), "other");
     EXPECT_EQ(store->get_document_text("/docs/none.txt"), "");
     // Empty chunks keep their place between others; NULL text is left out.
     add("a", 0, "A"), add("a", 1, ""), add("a", 2, "B");
-    sql(db, "INSERT INTO chunks VALUES (90, 0, 1, 'c', 'C'), (91, 1, 1, 'c', NULL), "
-            "(92, 2, 1, 'c', 'D')");
+    sql(db, "INSERT INTO chunks VALUES (90, 0, 1, 'c', 'C'), (91, 1, 1, 'c', NULL), (92, 2, 1, 'c', 'D')");
     EXPECT_EQ(store->get_document_text("a"), "A\n\nB");
     EXPECT_EQ(store->get_document_text("c"), "C\nD");
 }
@@ -65,7 +58,6 @@ TEST_F(Chunks, RemoveDocument) {
     EXPECT_FALSE(fs::exists(files.index));  // nothing deleted, nothing saved
     store->remove_document("/d/a.txt/");
     EXPECT_TRUE(fs::exists(files.index));  // deleted points force a save
-    EXPECT_TRUE(store->get_indexed_files().empty());
     CapturedOutput quiet;  // neither the rows' text nor their points are found
     const auto hits = store->search(unit(0), 10, "alpha");
     ASSERT_EQ(hits.size(), 1u);

@@ -1,9 +1,5 @@
 // Opening, recreating and saving the store's files, and labels across restarts.
 
-#include <chrono>
-#include <thread>
-
-#include "store/vector_store.h"
 #include "test_support.h"
 
 namespace {
@@ -17,7 +13,7 @@ size_t saved_points(const StoreFiles &f) { return f.open()->element_count(); }
 TEST(StoreIndexFile, ZeroCapacityIsRecreated) {
     StoreFiles z;
     z.open(0)->save_index(true);
-    auto s = z.make(0);
+    auto s = z.open(0, false);
     CapturedOutput out;
     ASSERT_TRUE(s->init());
     EXPECT_EQ(out.err(), "[VectorStore] Loaded index has max_elements=0. Recreating.\n"
