@@ -164,9 +164,10 @@ int64_t ChatModel::prompt_cap() const { return static_cast<int64_t>(config.n_ctx
 
 size_t ChatModel::prompt_excess(const Prompt &prompt) {
     if (!model && !load()) return 0;
-    // With no cap the context itself is the limit.
+    // With no cap the context itself is the limit, and half of it is left to
+    // the answer: a prompt that fills it leaves room for one token only.
     const int64_t cap = prompt_cap();
-    const auto room = static_cast<size_t>(cap >= 0 ? std::min<int64_t>(cap, llama_n_ctx(ctx)) : llama_n_ctx(ctx));
+    const auto room = static_cast<size_t>(cap >= 0 ? std::min<int64_t>(cap, llama_n_ctx(ctx)) : llama_n_ctx(ctx) / 2);
     const size_t n = prompt_tokenizer->tokenize(prompt, true).size();
     return n > room ? n - room : 0;
 }

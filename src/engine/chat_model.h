@@ -39,7 +39,7 @@ public:
     // Generates the answer to a finished prompt; "[ERROR] ..." texts on failure.
     std::string run(const Prompt &prompt, bool keep_loaded);
     // Tokens of prompt beyond what run() decodes whole, neither cut to the
-    // prompt cap nor past the context: 0 when it fits. Loads the model when
+    // prompt cap nor past half a context too small for a cap: 0 when it fits. Loads the model when
     // needed; 0 when it cannot (run() then fails whatever the prompt).
     size_t prompt_excess(const Prompt &prompt);
     // Tokens of the last prompt whose decoding completed (what the memory holds).
