@@ -1,5 +1,6 @@
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "api/buffer_copy.h"
 #include "api/export_guard.h"
@@ -7,18 +8,17 @@
 
 namespace {
 
-// What the watcher had queued when a call began.
-uint64_t queue_mark(rag_handle *h) noexcept {
+// Runs an indexing or removal body as run_guarded does; then, whatever came
+// of it, the watcher's reports of path made before the call began are done.
+template <typename Body>
+int run_and_settle(rag_handle *h, const char *path, Body &&body) noexcept {
+    uint64_t mark = UINT64_MAX;
     try {
-        return h->engine->queue_mark();
+        mark = h->engine->queue_mark();
     } catch (...) {
-        return UINT64_MAX;
+        // Without a mark every report of path counts as done.
     }
-}
-
-// The host has dealt with path's document, whatever came of the call: the
-// watcher's reports of it made before the call began are done. Returns rc.
-int settle_queue(rag_handle *h, const char *path, uint64_t mark, int rc) noexcept {
+    const int rc = run_guarded(h, RAG_ERR_DOCUMENT_FAILED, std::forward<Body>(body));
     try {
         h->engine->settle_queued(path, mark);
     } catch (...) {
@@ -37,13 +37,12 @@ RAG_API int rag_add_document(rag_handle *h, const char *path) {
         set_last_error(h, "Engine not initialized. Call rag_init() first.");
         return RAG_ERR_NOT_INITIALIZED;
     }
-    const uint64_t mark = queue_mark(h);
-    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return run_and_settle(h, path, [&] {
         const std::string p(path);
         if (h->engine->add_document(p)) return RAG_OK;
         set_last_error(h, "Failed to index: " + p);
         return RAG_ERR_DOCUMENT_FAILED;
-    }));
+    });
 }
 
 RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *text) {
@@ -52,24 +51,22 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
         set_last_error(h, kNotInitializedMessage);
         return RAG_ERR_NOT_INITIALIZED;
     }
-    const uint64_t mark = queue_mark(h);
-    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return run_and_settle(h, path, [&] {
         const std::string t(text);
         const std::string p(path);
         if (h->engine->add_text_document(p, t)) return RAG_OK;
         set_last_error(h, "Failed to index text for: " + p);
         return RAG_ERR_DOCUMENT_FAILED;
-    }));
+    });
 }
 
 RAG_API int rag_remove_document(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     if (!h->engine->is_initialized()) return RAG_ERR_NOT_INITIALIZED;
-    const uint64_t mark = queue_mark(h);
-    return settle_queue(h, path, mark, run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
+    return run_and_settle(h, path, [&] {
         h->engine->remove_document(path);
         return RAG_OK;
-    }));
+    });
 }
 
 RAG_API int rag_is_file_indexed(rag_handle *h, const char *path) {

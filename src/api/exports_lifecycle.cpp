@@ -19,7 +19,7 @@ void copy_to_error_buffer(rag_handle *h, const char *data, size_t size) noexcept
 int thread_count(int requested) {
     const int wanted = requested > 0 ? requested : 4;
     const unsigned logical = std::thread::hardware_concurrency();
-    return logical > 0 ? std::min(wanted, static_cast<int>(std::min(logical, 1024u))) : wanted;
+    return logical > 0 ? static_cast<int>(std::min<unsigned>(wanted, logical)) : wanted;
 }
 
 } // namespace

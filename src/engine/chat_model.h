@@ -39,8 +39,9 @@ public:
     // Generates the answer to a finished prompt; "[ERROR] ..." texts on failure.
     std::string run(const Prompt &prompt, bool keep_loaded);
     // Tokens of prompt beyond what run() decodes whole, neither cut to the
-    // prompt cap nor past half a context too small for a cap: 0 when it fits. Loads the model when
-    // needed; 0 when it cannot (run() then fails whatever the prompt).
+    // prompt cap nor past half a context too small for a cap: 0 when it fits.
+    // Loads the model when needed; 0 when it cannot (run() then fails whatever
+    // the prompt).
     size_t prompt_excess(const Prompt &prompt);
     // Tokens of the last prompt whose decoding completed (what the memory holds).
     const std::vector<llama_token> &prompt_cache() const { return cached_prompt_tokens; }

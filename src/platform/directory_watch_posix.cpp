@@ -141,6 +141,7 @@ struct DirectoryWatch::State {
         notify_fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
         const int error = notify_fd < 0 ? errno : watch_tree("", nullptr, batch.note);
         if (!error) return;
+        batch.note.clear();  // the error below says it, once
         batch.status = Batch::Status::failed;
         batch.error = "Cannot watch " + root + " again after lost events: " + reason(error);
     }
