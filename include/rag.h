@@ -82,7 +82,9 @@ RAG_STATIC_ASSERT(sizeof(rag_search_result) == 2572, "rag_search_result size");
 /* Creates a handle. The five strings must not be NULL (empty strings are
  * accepted, except that data_dir is created at once and must be creatable).
  * n_ctx <= 0 means 2048; n_threads <= 0 means 4, and any count is lowered to
- * the machine's number of logical processors. Loads nothing.
+ * the machine's number of logical processors. Relative model, index and data
+ * paths are taken against the working directory now; watch_dir stays as given,
+ * and changes are reported under it. Loads nothing.
  * Returns NULL on any failure. */
 RAG_API rag_handle *rag_create(const char *llm_model_path,
                                const char *embedding_model_path,
@@ -153,7 +155,9 @@ RAG_API int rag_generate(rag_handle *h, const char *question, char *buf, int buf
  * answer comes from its stored chunks (one with none, an unindexed file for
  * instance, gets a fixed sentence); when nothing exists there, the path
  * string itself is read as raw text. With file_path NULL or empty,
- * context_text (even "") is read as raw text, window by window.
+ * context_text takes its place: a context_text that names an existing file or
+ * directory is answered as that path, any other (even "") is read as raw
+ * text, window by window.
  * RAG_ERR_INVALID_ARGUMENT when both are missing. Answers and truncation as
  * rag_generate. */
 RAG_API int rag_generate_with_context(rag_handle *h, const char *question, const char *file_path,
@@ -166,9 +170,10 @@ RAG_API int rag_generate_chat_with_context(rag_handle *h, const char *history, c
                                            const char *documents, char *buf, int buf_size);
 
 /* Turns a chat question, read against history (may be NULL), into search
- * keywords. A result that does not fit is cut without "..." and reported as
- * RAG_ERR_BUFFER_TOO_SMALL. On RAG_ERR_GENERATION_FAILED buf holds the
- * question, cut to fit. */
+ * keywords. Engine-side failures come back as the keywords, beginning with
+ * "[ERROR] ", with RAG_OK, as for rag_generate. A result that does not fit is
+ * cut without "..." and reported as RAG_ERR_BUFFER_TOO_SMALL. On
+ * RAG_ERR_GENERATION_FAILED buf holds the question, cut to fit. */
 RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *question, char *buf,
                               int buf_size);
 
@@ -177,8 +182,11 @@ RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *qu
 /* The watcher's reports: *total counts every change reported since the handle
  * was initialised (a path reported twice counts twice); *done counts those
  * whose document the host has since indexed or removed with the calls above,
- * whatever their result; a change reported while such a call runs waits for
- * the next one. May run while another thread indexes. */
+ * whatever their result. A change reported while such a call runs counts as
+ * done when the call leaves the file indexed as it is now, else it waits for
+ * the next call; one reported later, of a file already indexed as it is,
+ * counts as done at once. Paths naming one file match in either of the forms
+ * rag_create reads. May run while another thread indexes. */
 RAG_API int rag_get_indexing_progress(rag_handle *h, int *done, int *total);
 
 /* A one-line status, whole or not at all: "" when nothing waits and nothing is
@@ -192,8 +200,8 @@ RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
  * happens). Supported files (.txt .md .rst .csv .log .pdf .docx .html .htm)
  * that are created, written or renamed into the tree are counted and queued,
  * each path at most once per 2 seconds; the host still indexes them itself.
- * Deletions are not reported. A directory that cannot be opened ends watching
- * (see the log); call again to retry. */
+ * Deletions are not reported. A directory that cannot be opened, or a failure
+ * to go on watching, ends watching (see the log); call again to retry. */
 RAG_API void rag_start_watching(rag_handle *h);
 
 /* Stops watching and waits for the thread (within about a second).

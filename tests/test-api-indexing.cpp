@@ -47,7 +47,9 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
         for (std::string now; !finished && !seen;) {
             if ((now = status(h.get())) == "Indexing: " + name + " (0/1)") {
                 seen = true;
-                h->engine->enqueue_changed_file(dir.str(name));  // edited while it is being read
+                // Given a new time while it is being read, as an edit would, and reported.
+                fs::last_write_time(dir.path() / name, fs::file_time_type::clock::now() + std::chrono::hours(1));
+                h->engine->enqueue_changed_file(dir.str(name));
             } else {
                 EXPECT_EQ(now, "Preparing... (0/1)");
             }
@@ -56,6 +58,40 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
     }
     EXPECT_TRUE(seen);
     EXPECT_EQ(status(h.get()), "Preparing... (0/2)");  // the edit is still to be indexed
+}
+
+// A host importing a document writes it into the watched folder and indexes
+// it at once. The watcher, at idle priority beside the embedding threads,
+// reports the copy before, during or after that call: in every case it is
+// done once the call has ended.
+TEST(ApiIndexingAtOnce, AFileTheHostWritesAndIndexesAtOnceIsDone) {
+    TempDir source, dir;
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "palavra" + std::to_string(i % 997) + " ";
+    write_file(source.path() / "novo.txt", text);
+    HandlePtr h(rag_create("", embed_model().c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),
+                           dir.str("data").c_str(), 0, static_cast<int>(std::thread::hardware_concurrency())));
+    CapturedOutput quiet;
+    ASSERT_EQ(rag_init(h.get()), RAG_OK);
+    rag_start_watching(h.get());
+    const std::string ready = dir.str("pronto.txt");
+    ASSERT_TRUE(eventually([&] { return write_file(ready, "x"), progress(h.get()).second > 0; }));
+    const auto reported = std::chrono::steady_clock::now();
+    ASSERT_EQ(rag_add_document(h.get(), ready.c_str()), RAG_OK);
+    const auto settled = [&](int n) { return progress(h.get()) == std::make_pair(n, n) && status(h.get()).empty(); };
+    ASSERT_TRUE(eventually([&] { return settled(1); }));
+    for (int round = 1; round <= 8; ++round) {
+        const std::string copy = dir.str("copia" + std::to_string(round) + ".txt");
+        fs::copy_file(source.path() / "novo.txt", copy);
+        ASSERT_EQ(rag_add_document(h.get(), copy.c_str()), RAG_OK);
+        ASSERT_TRUE(eventually([&] { return settled(1 + round); })) << "round " << round << ": " << status(h.get());
+    }
+    // Moved out and back in (past the debounce), it is still as indexed: done at once.
+    std::this_thread::sleep_until(reported + std::chrono::milliseconds(2500));
+    fs::rename(ready, source.path() / "pronto.txt");
+    fs::rename(source.path() / "pronto.txt", ready);
+    EXPECT_TRUE(eventually([&] { return progress(h.get()).second == 10; }));
+    EXPECT_TRUE(settled(10)) << status(h.get());
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {

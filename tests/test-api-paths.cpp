@@ -70,29 +70,37 @@ TEST(ApiPaths, NonAsciiNamesWorkAtEveryStep) {
 }
 
 #ifdef _WIN32
-// A host that passes ANSI gets the same folders, and reports it can pass back.
+// A host that passes ANSI gets the same folders, and a file reported in either
+// form is settled by the other.
 TEST(ApiPaths, AnsiStringsStillWork) {
     if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
     TempDir tmp;
-    const std::string root = tmp.str() + "\\Jo\xE3o", doc = root + "\\a\xE7\xE3o.txt";
-    HandlePtr h(rag_create("", embed_model().c_str(), (root + "\\\xEDndice.bin").c_str(), root.c_str(),
-                           (root + "\\Documentos \xDAteis").c_str(), 0, 1));
-    EXPECT_TRUE(fs::is_directory(tmp.path() / u8(kJoao) / u8(kUteis)));
-    CapturedOutput quiet;
-    ASSERT_EQ(rag_init(h.get()), RAG_OK);
-    watch_until_reported(h.get(), tmp.path() / u8(kJoao) / u8(kAcao + ".txt"));
-    EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
-    EXPECT_EQ(progress(h.get()), std::make_pair(1, 1));
+    const std::string ansi = tmp.str() + "\\Jo\xE3o", utf8 = (tmp.path() / u8(kJoao)).u8string();
+    for (const bool watch_in_ansi : {true, false}) {
+        HandlePtr h(rag_create("", embed_model().c_str(), (ansi + "\\\xEDndice.bin").c_str(),
+                               (watch_in_ansi ? ansi : utf8).c_str(), (ansi + "\\Documentos \xDAteis").c_str(), 0, 1));
+        EXPECT_TRUE(fs::is_directory(tmp.path() / u8(kJoao) / u8(kUteis)));
+        CapturedOutput quiet;
+        ASSERT_EQ(rag_init(h.get()), RAG_OK);
+        const std::string n = watch_in_ansi ? "1" : "2";
+        watch_until_reported(h.get(), tmp.path() / u8(kJoao) / u8(kAcao + n + ".txt"));
+        const std::string doc = watch_in_ansi ? utf8 + "\\" + kAcao + n + ".txt" : ansi + "\\a\xE7\xE3o" + n + ".txt";
+        EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
+        EXPECT_EQ(progress(h.get()), std::make_pair(1, 1)) << "watched in " << (watch_in_ansi ? "ANSI" : "UTF-8");
+    }
 }
 #else
-// A name is bytes on Linux; a relative data directory is where it was when
-// the handle was made, for the database and the prompt dumps alike.
-TEST(ApiPaths, BytesPassThroughAndDataStaysWhereItWasMade) {
+// A name is bytes on Linux; relative paths stay where they were when the
+// handle was made, for the models, the index, the database and the dumps.
+TEST(ApiPaths, BytesPassThroughAndRelativePathsStayWhereTheyWereMade) {
     TempDir tmp;
     const std::string latin1 = tmp.str("dados-\xE7\xE3o"), doc = latin1 + "/contrato-\xE7\xE3o.txt";
+    fs::create_directories(tmp.path() / "modelos");
+    fs::create_symlink(model_path("chat-phi3"), tmp.path() / "modelos" / "chat.gguf");
+    fs::create_symlink(embed_model(), tmp.path() / "modelos" / "embed.gguf");
     const fs::path started = fs::current_path();
     fs::current_path(tmp.path());
-    HandlePtr h(rag_create(model_path("chat-phi3").c_str(), embed_model().c_str(), (latin1 + "/index.bin").c_str(),
+    HandlePtr h(rag_create("modelos/chat.gguf", "modelos/embed.gguf", "dados-\xE7\xE3o/idx/index.bin",
                            latin1.c_str(), "dados-\xE7\xE3o", 0, 1));
     fs::current_path(started);
     write_file(doc, kText);
@@ -101,8 +109,10 @@ TEST(ApiPaths, BytesPassThroughAndDataStaysWhereItWasMade) {
     EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
     char buf[256];
     ASSERT_EQ(rag_generate_with_context(h.get(), "Quando?", doc.c_str(), nullptr, buf, sizeof buf), RAG_OK);
+    EXPECT_NE(std::string(buf).rfind("[ERROR]", 0), 0u) << buf;
     h.reset();
     EXPECT_TRUE(fs::is_regular_file(latin1 + "/prompt_dump.txt"));
+    EXPECT_TRUE(fs::is_regular_file(latin1 + "/idx/index.bin"));
 }
 #endif
 

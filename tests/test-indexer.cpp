@@ -141,6 +141,15 @@ TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStart) {
 }
 
 #ifndef _WIN32
+// Renames a file in dir until the kernel's event queue for the watcher overflows.
+void overflow_events(const fs::path &dir) {
+    size_t queue = 16384;
+    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue;
+    write_file(dir / "a.tmp", "x");
+    for (size_t i = 0; i <= queue; ++i)  // two events each
+        fs::rename(dir / (i % 2 ? "b.tmp" : "a.tmp"), dir / (i % 2 ? "a.tmp" : "b.tmp"));
+}
+
 // Watching a tree here means walking it first; a stop must cut that walk short.
 TEST(Indexer, StopDoesNotWaitForTheWalkOfALargeTree) {
     TempDir dir;
@@ -190,11 +199,7 @@ TEST(Indexer, WatchesTheTreeAsItIs) {
     }
     indexer.start();
     reports.touch_until_watching(reports.hold_at);  // the watcher reads nothing until released
-    size_t queue = 16384;
-    std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue;
-    write_file(dir.path() / "a.tmp", "x");
-    for (size_t i = 0; i <= queue; ++i)  // two events each
-        fs::rename(dir.path() / (i % 2 ? "b.tmp" : "a.tmp"), dir.path() / (i % 2 ? "a.tmp" : "b.tmp"));
+    overflow_events(dir.path());
     fs::rename(dir.path() / "old", outside.path() / "old");
     reports.release.set_value();
     reports.touch_until_watching((deep / "k.txt").string());
@@ -203,6 +208,27 @@ TEST(Indexer, WatchesTheTreeAsItIs) {
     EXPECT_EQ(reports.count(dir.str("old/y.txt")), 0u);
     indexer.stop();
     EXPECT_EQ(out.err(), "[Indexer] Not watching below " + dir.str() + ", which cannot be listed: Too many open files\n");
+}
+
+// Watching that ended on a failure, here watches that cannot be set up again
+// after lost events because the directory moved away, starts again.
+TEST(Indexer, WatchingThatFailedStartsAgain) {
+    TempDir dir, outside;
+    Reports reports;
+    reports.hold_at = dir.str("hold.txt");
+    CapturedOutput out;
+    Indexer indexer(dir.str(), reports.callback(), 0);
+    indexer.start();
+    reports.touch_until_watching(reports.hold_at);
+    overflow_events(dir.path());
+    fs::rename(dir.path(), outside.path() / "away");
+    reports.release.set_value();
+    EXPECT_TRUE(eventually([&] { return !indexer.is_running(); }));
+    fs::rename(outside.path() / "away", dir.path());
+    indexer.start();
+    reports.touch_until_watching(dir.str("again.txt"));
+    indexer.stop();
+    EXPECT_EQ(out.err(), "[Indexer] Cannot watch " + dir.str() + " again after lost events: No such file or directory\n");
 }
 #endif
 

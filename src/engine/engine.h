@@ -8,6 +8,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "engine/document_locks.h"
@@ -35,7 +36,8 @@ struct ReadRetryPolicy {
 class Engine {
 public:
     // Copies the configuration, creates data_dir (and its parents) and keeps
-    // it as an absolute path. Throws std::filesystem::filesystem_error when it
+    // it, the index path and the model paths as absolute paths (the watched
+    // directory stays as given). Throws std::filesystem::filesystem_error when it
     // cannot (std::system_error when the path cannot be read at all).
     explicit Engine(const EngineConfig &config);
     ~Engine();
@@ -131,7 +133,8 @@ public:
 
     // ---- change queue and progress (engine_progress.cpp) ----
 
-    // The watcher's callback: queues path and counts it in the total.
+    // The watcher's callback: queues path and counts it in the total; a change
+    // the host has indexed already counts as done at once instead.
     void enqueue_changed_file(const std::string &path);
     // Counters, each written only when its pointer is not null.
     void get_indexing_progress(int *done, int *total);
@@ -142,9 +145,12 @@ public:
     // A mark of the queue as it stands: settle_queued(path, mark) settles
     // only what was queued before it.
     uint64_t queue_mark();
-    // The host has indexed or removed path's document: every entry naming it
-    // that was queued before mark leaves the queue and counts as done. Paths
-    // match in the stored path form, repeated separators counting as one.
+    // The host has indexed or removed path's document: the entries naming it
+    // leave the queue and count as done, all of them when the store holds
+    // the file as it is now, else those queued before mark. Paths match as
+    // the file system names them, in the stored path form with repeated
+    // separators counting as one. The time the store holds is kept, so that a
+    // later report of a change already indexed counts as done at once.
     void settle_queued(const std::string &path, uint64_t mark);
 
     ReadRetryPolicy read_retry;
@@ -187,11 +193,14 @@ private:
     // Lock order: queue_mutex before progress_mutex.
     std::mutex queue_mutex;
     struct QueuedChange {
-        std::string path;
-        uint64_t seq;  // order of report, from 0
+        std::string key;  // the reported path as settling compares it
+        uint64_t seq;     // order of report, from 0
     };
     std::deque<QueuedChange> pending_files;  // paths the watcher reported, not yet dealt with
     uint64_t queued_count = 0;
+    // The modification time the store held for each path (by queue key) when
+    // the host's last call on it ended.
+    std::unordered_map<std::string, int64_t> indexed_times;
     std::recursive_mutex progress_mutex;
     std::string current_file;               // file name being indexed by add_document, or ""
     int32_t progress_total = 0;

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-// Built once by rag_create and copied into the Engine, which makes data_dir
-// absolute; never changed after.
+// Built once by rag_create and copied into the Engine, which makes every path
+// but watch_dir absolute; never changed after.
 struct EngineConfig {
     std::string llm_model_path;
     std::string embedding_model_path;

@@ -1,6 +1,7 @@
 #include "engine/engine.h"
 
 #include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 
@@ -27,19 +28,35 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
     }
 }
 
-// The configuration with data_dir created and made absolute, so the database
-// and the prompt dumps stay where they were whatever the host's working
-// directory becomes.
-EngineConfig with_data_dir_resolved(EngineConfig config) {
+// A path given relative to the working directory, made absolute against it
+// as it is now. Paths with a root stay as given, and so do those that are no
+// name here: opening them reports the failure.
+std::string anchored(const std::string &given) {
+    try {
+        const std::filesystem::path path = platform::path_from_host(given);
+        if (given.empty() || path.has_root_directory()) return given;
+        return platform::path_to_utf8(platform::absolute_path(path));
+    } catch (const std::exception &) {
+        return given;
+    }
+}
+
+// The configuration with data_dir created, and it, the index and the models
+// made absolute, so that all stay where they were whatever the host's working
+// directory becomes (a file dialog can change it). The watched directory keeps
+// the form the host settles its reports by.
+EngineConfig with_paths_resolved(EngineConfig config) {
     const std::filesystem::path dir = platform::path_from_host(config.data_dir);
     platform::create_directories(dir);
     config.data_dir = platform::path_to_utf8(platform::absolute_path(dir));
+    for (std::string *path : {&config.index_path, &config.llm_model_path, &config.embedding_model_path})
+        *path = anchored(*path);
     return config;
 }
 
 } // namespace
 
-Engine::Engine(const EngineConfig &cfg) : config(with_data_dir_resolved(cfg)) {}
+Engine::Engine(const EngineConfig &cfg) : config(with_paths_resolved(cfg)) {}
 
 Engine::~Engine() {
     try {
@@ -101,9 +118,12 @@ bool Engine::init_steps() {
     log_stdout("[Engine] Vector store ready. " + std::to_string(store->element_count()) +
                " vectors indexed.\n");
 
-    indexer = std::make_unique<Indexer>(
-        config.watch_dir, [this](const std::string &path) { enqueue_changed_file(path); },
-        kDebounceMs);
+    {
+        std::lock_guard<std::mutex> lock(watch_mutex);
+        indexer = std::make_unique<Indexer>(
+            config.watch_dir, [this](const std::string &path) { enqueue_changed_file(path); },
+            kDebounceMs);
+    }
     initialized = true;
     log_stdout("[Engine] Initialization complete. (Flutter-driven indexing)\n");
     return true;

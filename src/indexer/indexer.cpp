@@ -28,7 +28,7 @@ Indexer::~Indexer() {
 
 void Indexer::start() {
     if (running.exchange(true)) return;
-    // A watcher that ended because the directory did not open.
+    // A watcher that ended by itself (the directory did not open, or a wait failed).
     if (thread.joinable()) thread.join();
     watch = std::make_unique<platform::DirectoryWatch>();
     thread = std::thread(&Indexer::thread_main, this);
@@ -52,6 +52,8 @@ void Indexer::thread_main() {
         log_stderr("[Indexer] Watcher error\n");
     }
     watch->close();
+    // Whatever ended it, a later start watches again.
+    running.store(false);
     log_stdout("[Indexer] Watcher thread stopped\n");
 }
 
@@ -60,7 +62,6 @@ void Indexer::watch_loop(platform::DirectoryWatch &w) {
     if (const unsigned long error = w.open(directory)) {
         log_stderr("[Indexer] Failed to open directory: " + directory + " (error " +
                    std::to_string(error) + ")\n");
-        running.exchange(false);
         return;
     }
     while (running.load()) {

@@ -45,8 +45,8 @@ private:
     const std::string directory;
     const ChangeCallback on_change;
     const int debounce_ms;
-    // Cleared by stop, or by the loop when the directory cannot be opened; a
-    // failed read leaves it set, so start does nothing until stop.
+    // Cleared by stop, or by the thread when it ends by itself (the directory
+    // cannot be opened, a wait for changes failed).
     std::atomic<bool> running{false};
     std::thread thread;
     // Made before the thread starts and released after it is joined, so the

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ public:
 
     // True when path is recorded with a modification time within 2 s of mtime.
     bool is_file_indexed(const std::string &path, int64_t mtime);
+    // The modification time recorded for path; nullopt when there is none.
+    std::optional<int64_t> indexed_time(const std::string &path);
 
     // Records (or replaces) the modification time of path.
     void mark_file_indexed(const std::string &path, int64_t mtime);

@@ -8,18 +8,10 @@
 #include <stdexcept>
 
 #include "common/log.h"
+#include "store/modification_time.h"
 #include "store/sqlite_statement.h"
 
 namespace {
-
-constexpr int64_t kSameTimeTicks = 20'000'000; // 2 s in 100 ns ticks
-
-// |a - b|, saturated instead of overflowing for far-apart values.
-int64_t tick_distance(int64_t a, int64_t b) {
-    const uint64_t d = a >= b ? static_cast<uint64_t>(a) - static_cast<uint64_t>(b)
-                              : static_cast<uint64_t>(b) - static_cast<uint64_t>(a);
-    return d > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(d);
-}
 
 // Refusals that only mean "this label is taken": after a restart next_label
 // may start on labels the loaded index still holds as deleted points.
@@ -117,19 +109,25 @@ int32_t VectorStore::add(const std::vector<float> &embedding, const Chunk &chunk
 ** mtime. A recorded time further off is logged as a modification.
 */
 bool VectorStore::is_file_indexed(const std::string &path, int64_t mtime) {
-    if (!initialized) return false;
+    const std::optional<int64_t> stored = indexed_time(path);
+    if (!stored) return false;
+    if (same_modification_time(mtime, *stored)) return true;
+    log_stdout("[VectorStore] MODIFICATION DETECTED for " + normalize_path(path) + " (DB=" + std::to_string(*stored) +
+               ", File=" + std::to_string(mtime) + ", Diff=" + std::to_string(tick_distance(mtime, *stored)) +
+               ")\n");
+    return false;
+}
+
+// The modification time recorded for path, if any.
+std::optional<int64_t> VectorStore::indexed_time(const std::string &path) {
+    if (!initialized) return std::nullopt;
     const std::string key = normalize_path(path);
     std::lock_guard<std::recursive_mutex> lock(mutex);
     SqliteStatement query(db, "SELECT last_modified FROM indexed_files WHERE path = ?");
-    if (!query.ok()) return false;
+    if (!query.ok()) return std::nullopt;
     query.bind_text(1, key);
-    if (query.step() != SQLITE_ROW) return false;
-    const int64_t stored = query.column_int64(0);
-    const int64_t diff = tick_distance(mtime, stored);
-    if (diff < kSameTimeTicks) return true;
-    log_stdout("[VectorStore] MODIFICATION DETECTED for " + key + " (DB=" + std::to_string(stored) +
-               ", File=" + std::to_string(mtime) + ", Diff=" + std::to_string(diff) + ")\n");
-    return false;
+    if (query.step() != SQLITE_ROW) return std::nullopt;
+    return query.column_int64(0);
 }
 
 // Records, or replaces, the modification time of path.
