@@ -65,24 +65,25 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
 // reports the copy before, during or after that call: in every case it is
 // done once the call has ended.
 TEST(ApiIndexingAtOnce, AFileTheHostWritesAndIndexesAtOnceIsDone) {
+#ifdef __SANITIZE_THREAD__
+    const int threads = 1;  // llama.cpp's pool crawls under the thread sanitizer
+#else
+    const int threads = static_cast<int>(std::thread::hardware_concurrency());
+#endif
     TempDir source, dir;
     std::string text;
     for (int i = 0; i < 3000; ++i) text += "palavra" + std::to_string(i % 997) + " ";
     write_file(source.path() / "novo.txt", text);
-    HandlePtr h(rag_create("", embed_model().c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),
-                           dir.str("data").c_str(), 0, static_cast<int>(std::thread::hardware_concurrency())));
+    HandlePtr h = open_handle(dir, "", true, 0, embed_model(), threads);
     CapturedOutput quiet;
-    ASSERT_EQ(rag_init(h.get()), RAG_OK);
     rag_start_watching(h.get());
     const std::string ready = dir.str("pronto.txt");
     ASSERT_TRUE(eventually([&] { return write_file(ready, "x"), progress(h.get()).second > 0; }));
     const auto reported = std::chrono::steady_clock::now();
-    ASSERT_EQ(rag_add_document(h.get(), ready.c_str()), RAG_OK);
     const auto settled = [&](int n) { return progress(h.get()) == std::make_pair(n, n) && status(h.get()).empty(); };
-    ASSERT_TRUE(eventually([&] { return settled(1); }));
-    for (int round = 1; round <= 8; ++round) {
-        const std::string copy = dir.str("copia" + std::to_string(round) + ".txt");
-        fs::copy_file(source.path() / "novo.txt", copy);
+    for (int round = 0; round <= 8; ++round) {
+        const std::string copy = round ? dir.str("copia" + std::to_string(round) + ".txt") : ready;
+        if (round) fs::copy_file(source.path() / "novo.txt", copy);
         ASSERT_EQ(rag_add_document(h.get(), copy.c_str()), RAG_OK);
         ASSERT_TRUE(eventually([&] { return settled(1 + round); })) << "round " << round << ": " << status(h.get());
     }

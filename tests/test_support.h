@@ -196,11 +196,12 @@ inline EngineConfig engine_config(const TempDir &dir, const std::string &llm = "
 }
 
 // A handle whose files live under dir, initialised (quietly) when init is set.
-// One thread: llama.cpp then starts no pool, which the thread sanitizer cannot follow.
+// One thread by default: llama.cpp then starts no pool, which the thread
+// sanitizer cannot follow.
 inline HandlePtr open_handle(const TempDir &dir, const std::string &llm, bool init = true, int n_ctx = 0,
-                             const std::string &embed = embed_model()) {
+                             const std::string &embed = embed_model(), int n_threads = 1) {
     HandlePtr h(rag_create(llm.c_str(), embed.c_str(), dir.str("index.bin").c_str(), dir.str().c_str(),
-                           dir.str("data").c_str(), n_ctx, 1));
+                           dir.str("data").c_str(), n_ctx, n_threads));
     if (h && init) {
         CapturedOutput quiet;
         EXPECT_EQ(rag_init(h.get()), RAG_OK);
