@@ -210,14 +210,25 @@ TEST(Indexer, WatchesTheTreeAsItIs) {
     EXPECT_EQ(out.err(), "[Indexer] Not watching below " + dir.str() + ", which cannot be listed: Too many open files\n");
 }
 
-// Watching that ended on a failure, here watches that cannot be set up again
-// after lost events because the directory moved away, starts again.
+// Watching that failed starts again: a start with no descriptor for its
+// wake-up, and watches that cannot be set up again after lost events because
+// the directory moved away.
 TEST(Indexer, WatchingThatFailedStartsAgain) {
     TempDir dir, outside;
     Reports reports;
     reports.hold_at = dir.str("hold.txt");
     CapturedOutput out;
     Indexer indexer(dir.str(), reports.callback(), 0);
+#ifndef __SANITIZE_ADDRESS__  // UBSan, built in with it, needs descriptors to check the error's type
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    rlimit none = saved;
+    none.rlim_cur = static_cast<rlim_t>(dup(1));  // the lowest free descriptor, taken only for a moment
+    close(static_cast<int>(none.rlim_cur));
+    setrlimit(RLIMIT_NOFILE, &none);
+    EXPECT_THROW(indexer.start(), std::system_error);
+    setrlimit(RLIMIT_NOFILE, &saved);
+#endif
     indexer.start();
     reports.touch_until_watching(reports.hold_at);
     overflow_events(dir.path());

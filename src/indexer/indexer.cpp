@@ -30,8 +30,13 @@ void Indexer::start() {
     if (running.exchange(true)) return;
     // A watcher that ended by itself (the directory did not open, or a wait failed).
     if (thread.joinable()) thread.join();
-    watch = std::make_unique<platform::DirectoryWatch>();
-    thread = std::thread(&Indexer::thread_main, this);
+    try {
+        watch = std::make_unique<platform::DirectoryWatch>();
+        thread = std::thread(&Indexer::thread_main, this);
+    } catch (...) {
+        running.store(false);  // nothing runs, so a later start tries again
+        throw;
+    }
 }
 
 void Indexer::stop() {

@@ -29,8 +29,7 @@ public:
     Indexer &operator=(const Indexer &) = delete;
 
     // Starts the watcher thread unless it runs. Throws std::system_error when
-    // no thread (or wake-up) can be made; watching then counts as running
-    // until stop.
+    // no thread (or wake-up) can be made.
     void start();
     // Ends the watcher and waits for its thread, which leaves any wait at
     // once. Throws the thread library's std::system_error when the join fails.
@@ -45,8 +44,9 @@ private:
     const std::string directory;
     const ChangeCallback on_change;
     const int debounce_ms;
-    // Cleared by stop, or by the thread when it ends by itself (the directory
-    // cannot be opened, a wait for changes failed).
+    // Cleared by stop, by a start that could not start the thread, or by the
+    // thread when it ends by itself (the directory cannot be opened, a wait
+    // for changes failed).
     std::atomic<bool> running{false};
     std::thread thread;
     // Made before the thread starts and released after it is joined, so the
