@@ -35,10 +35,10 @@ struct ReadRetryPolicy {
 // by concern across engine_*.cpp.
 class Engine {
 public:
-    // Copies the configuration, creates data_dir (and its parents) and keeps
+    // Copies the configuration, creates data_dir (and its parents), and keeps
     // it, the index path and the model paths as absolute paths (the watched
-    // directory stays as given). Throws std::filesystem::filesystem_error when it
-    // cannot (std::system_error when the path cannot be read at all).
+    // directory stays as given). Throws std::filesystem::filesystem_error when
+    // data_dir cannot be made (std::system_error when it cannot be read at all).
     explicit Engine(const EngineConfig &config);
     ~Engine();
     Engine(const Engine &) = delete;

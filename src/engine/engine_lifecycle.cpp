@@ -32,10 +32,10 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
 // as it is now. Paths with a root stay as given, and so do those that are no
 // name here: opening them reports the failure.
 std::string anchored(const std::string &given) {
+    if (given.empty()) return given;
     try {
         const std::filesystem::path path = platform::path_from_host(given);
-        if (given.empty() || path.has_root_directory()) return given;
-        return platform::path_to_utf8(platform::absolute_path(path));
+        return path.has_root_directory() ? given : platform::path_to_utf8(platform::absolute_path(path));
     } catch (const std::exception &) {
         return given;
     }
