@@ -52,17 +52,17 @@ TEST_F(ApiConcurrency, OneDocumentAddedByTwoThreadsIsStoredOnce) {
     }
 }
 
-// Indexing, searching, listing, reading and one answering call on several
-// threads at once.
-TEST_F(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
+// Indexing, searching, listing, reading, answering and watching on several
+// threads at once. The answering calls share the chat model: overlapping, they
+// must wait their turn, not crash.
+TEST_F(ApiConcurrency, IndexingSearchingReadingAnsweringAndWatchingOverlap) {
     const std::string text = long_text("prazo");
     std::vector<std::function<void()>> tasks;
-    for (const char *t : {"t0-", "t1-", "t2-"}) {
+    for (const char *t : {"t0-", "t1-", "t2-"})
         tasks.push_back([&, t] {
             for (const std::string i : {"0", "1", "2", "3"})
                 EXPECT_EQ(rag_add_text_document(h.get(), dir.str(t + i + ".txt").c_str(), text.c_str()), RAG_OK);
         });
-    }
     tasks.push_back([&] {
         rag_search_result results[3];
         std::vector<char> buf(1 << 16);
@@ -72,39 +72,24 @@ TEST_F(ApiConcurrency, IndexingSearchingReadingAndAnsweringOverlap) {
             rag_get_document_text(h.get(), dir.str("t0-0.txt").c_str(), buf.data(), static_cast<int>(buf.size()));
         }
     });
-    tasks.push_back([&] {
-        std::vector<char> answer(4096);
-        for (int i = 0; i < 2; ++i)  // the second reuses part of the first prompt
-            EXPECT_EQ(rag_generate(h.get(), "prazo7", answer.data(), static_cast<int>(answer.size())), RAG_OK);
-    });
+    for (int twice = 0; twice < 2; ++twice) {
+        tasks.push_back([&] {
+            std::vector<char> buf(4096);
+            const int size = static_cast<int>(buf.size());
+            for (int i = 0; i < 5; ++i) {  // each call after the first reuses part of a prompt
+                EXPECT_EQ(rag_generate(h.get(), "prazo7", buf.data(), size), RAG_OK);
+                EXPECT_EQ(rag_generate_chat_with_context(h.get(), "", "prazo", "o prazo", buf.data(), size), RAG_OK);
+                EXPECT_EQ(rag_generate_with_context(h.get(), "prazo", "", "o prazo", buf.data(), size), RAG_OK);
+            }
+        });
+        tasks.push_back([&] {
+            for (int i = 0; i < 20; ++i) rag_start_watching(h.get()), rag_stop_watching(h.get());
+        });
+    }
     run_together(tasks);
     EXPECT_EQ(sql(dir.str("data/metadata.db"), "SELECT count(*) FROM chunks"), 36);
     rag_search_result results[3];
     EXPECT_EQ(rag_search(h.get(), "prazo7", 3, results), 3);
-}
-
-// They share the chat model: an overlapping call must wait, not crash.
-TEST_F(ApiConcurrency, AnsweringCallsTakeTurns) {
-    const std::function<void()> answer = [&] {
-        std::vector<char> buf(4096);
-        const int size = static_cast<int>(buf.size());
-        for (int i = 0; i < 10; ++i) {
-            EXPECT_EQ(rag_generate_chat_with_context(h.get(), "", "prazo", "o prazo", buf.data(), size), RAG_OK);
-            EXPECT_EQ(rag_generate_with_context(h.get(), "prazo", "", "o prazo", buf.data(), size), RAG_OK);
-        }
-    };
-    run_together({answer, answer});
-}
-
-TEST_F(ApiConcurrency, WatchingStartsAndStopsFromSeveralThreads) {
-    const std::function<void()> toggle = [&] {
-        for (int i = 0; i < 20; ++i) {
-            rag_start_watching(h.get());
-            rag_stop_watching(h.get());
-        }
-    };
-    run_together({toggle, toggle, toggle, toggle});
-    h.reset();
 }
 
 } // namespace

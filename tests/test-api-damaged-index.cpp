@@ -12,7 +12,6 @@ using namespace test_support;
 // hnswlib's file: a 96-byte header, then each element's level-0 block, then
 // each element's upper-level lists, each after its 4-byte size.
 constexpr size_t kMaxLevelAt = 48, kEntryAt = 52, kMAt = 72, kHeader = 96, kBlock = 32 * 4 + 4 + 384 * 4 + 8;
-constexpr size_t kUpperList = 16 * 4 + 4;
 
 template <typename T> T get(const std::string &f, size_t at) {
     T v;
@@ -23,39 +22,28 @@ template <typename T> std::string with(std::string f, size_t at, T v) {
     return f.replace(at, sizeof v, reinterpret_cast<const char *>(&v), sizeof v);
 }
 
-struct SavedIndex {
-    std::string bytes;
-    uint32_t count, low = 0, high = 0;  // a level-0 element and one with upper levels
-    size_t high_size_at = 0;            // where the size of high's upper lists is
-};
-
-// An index of 300 random points as the engine stores them.
-SavedIndex make_index(const TempDir &dir) {
-    VectorStore store(dir.str("made.bin"), dir.str("made.db"), 384, 100000, 16, 200, 200);
-    EXPECT_TRUE(store.init());
-    std::mt19937 rng(5);
-    for (int32_t i = 0; i < 300; ++i) store.add(random_unit(rng, 384), Chunk{i, 1, "made", "x"});
-    store.save_index(true);
-    SavedIndex s{read_file(dir.str("made.bin")), 300};
-    size_t at = kHeader + s.count * kBlock;
-    for (uint32_t i = 0; i < s.count; ++i) {
-        const uint32_t size = get<uint32_t>(s.bytes, at);
-        if (size == 0) s.low = i;
-        if (size != 0 && !s.high_size_at) s.high = i, s.high_size_at = at;
-        at += 4 + size;
-    }
-    return s;
-}
-
 TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
+    // An index of 300 random points as the engine stores them.
     TempDir dir;
-    const SavedIndex s = make_index(dir);
-    ASSERT_TRUE(s.high_size_at);
-    const std::string &f = s.bytes;
-    const size_t low_links = kHeader + s.low * kBlock, high_upper = s.high_size_at + 4;
+    constexpr uint32_t count = 300;
+    VectorStore store(dir.str("made.bin"), dir.str("made.db"), 384, 100000, 16, 200, 200);
+    ASSERT_TRUE(store.init());
+    std::mt19937 rng(5);
+    for (int32_t i = 0; i < int32_t{count}; ++i) store.add(random_unit(rng, 384), Chunk{i, 1, "made", "x"});
+    store.save_index(true);
+    const std::string f = read_file(dir.str("made.bin"));
+    // A level-0 element, and where the first element with upper levels keeps their size.
+    uint32_t low = 0;
+    size_t high_size_at = 0;
+    for (size_t i = 0, at = kHeader + count * kBlock; i < count; at += 4 + get<uint32_t>(f, at), ++i) {
+        if (get<uint32_t>(f, at) == 0) low = static_cast<uint32_t>(i);
+        else if (!high_size_at) high_size_at = at;
+    }
+    ASSERT_TRUE(high_size_at);
+    const size_t low_links = kHeader + low * kBlock, high_upper = high_size_at + 4;
     // a list one link longer, the link inserted after it so the file size still adds up
-    std::string ragged = with(f, s.high_size_at, get<uint32_t>(f, s.high_size_at) + 4);
-    ragged.insert(high_upper + get<uint32_t>(f, s.high_size_at), 4, '\0');
+    std::string ragged = with(f, high_size_at, get<uint32_t>(f, high_size_at) + 4);
+    ragged.insert(high_upper + get<uint32_t>(f, high_size_at), 4, '\0');
 
     const std::pair<const char *, std::string> files[] = {
         {"intact", f}, {"empty", ""}, {"cut in the header", f.substr(0, 20)}, {"bytes after the end", f + "tail"},
@@ -63,11 +51,11 @@ TEST(ApiDamagedIndex, RefusedAtInitAndReplaced) {
         {"vectors of another width", with(with(f, 24, get<uint64_t>(f, 24) - 32), 32, get<uint64_t>(f, 32) - 32)},
         {"entry point outside the graph (searching it would crash)", with(f, kEntryAt, uint32_t{1000000})},
         {"M above the upper lists' room (adding would write past them)", with(f, kMAt, uint64_t{17})},
-        {"entry point on level 0", with(f, kEntryAt, s.low)},
+        {"entry point on level 0", with(f, kEntryAt, low)},
         {"raised top level", with(f, kMaxLevelAt, get<int>(f, kMaxLevelAt) + 1)},
-        {"neighbour beyond the elements", with(with(f, low_links, uint16_t{1}), low_links + 4, s.count + 5)},
+        {"neighbour beyond the elements", with(with(f, low_links, uint16_t{1}), low_links + 4, count + 5)},
         {"more neighbours than allowed", with(f, low_links, uint16_t{33})},
-        {"upper neighbour without that level", with(with(f, high_upper, uint16_t{1}), high_upper + 4, s.low)},
+        {"upper neighbour without that level", with(with(f, high_upper, uint16_t{1}), high_upper + 4, low)},
         {"upper list not whole", ragged},
     };
     for (const auto &[what, bytes] : files) {

@@ -1,6 +1,6 @@
 // Indexing progress and status, and watching, through the C API.
 
-#include <atomic>
+#include <future>
 
 #include "test_support.h"
 
@@ -39,12 +39,8 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
     for (int attempt = 0; attempt < 50 && !seen; ++attempt) {
         const std::string name = "doc" + std::to_string(attempt) + ".txt";
         write_file(dir.path() / name, text);
-        std::atomic<bool> finished{false};
-        std::thread host([&] {
-            EXPECT_EQ(rag_add_document(h.get(), dir.str(name).c_str()), RAG_OK);
-            finished = true;
-        });
-        for (std::string now; !finished && !seen;) {
+        auto host = std::async(std::launch::async, [&] { return rag_add_document(h.get(), dir.str(name).c_str()); });
+        for (std::string now; !seen && host.wait_for(std::chrono::seconds(0)) != std::future_status::ready;) {
             if ((now = status(h.get())) == "Indexing: " + name + " (0/1)") {
                 seen = true;
                 // Given a new time while it is being read, as an edit would, and reported.
@@ -54,7 +50,7 @@ TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
                 EXPECT_EQ(now, "Preparing... (0/1)");
             }
         }
-        host.join();
+        EXPECT_EQ(host.get(), RAG_OK);
     }
     EXPECT_TRUE(seen);
     EXPECT_EQ(status(h.get()), "Preparing... (0/2)");  // the edit is still to be indexed
@@ -96,11 +92,8 @@ TEST(ApiIndexingAtOnce, AFileTheHostWritesAndIndexesAtOnceIsDone) {
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {
-    TempDir other;
-    HandlePtr idle = open_handle(other, "", false);
     const std::string a = dir.str("a.txt");
     CapturedOutput out;
-    rag_start_watching(idle.get());  // nothing to start before init
     rag_start_watching(h.get());
     rag_start_watching(h.get());
     ASSERT_TRUE(eventually([&] { return write_file(a, "contrato"), status(h.get()) != ""; }));

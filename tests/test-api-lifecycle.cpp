@@ -37,6 +37,7 @@ TEST(ApiLifecycle, InitFailsUntilTheEmbeddingModelIsThereAndRunsOnce) {
     const std::string embed = dir.str("embed.gguf"), done = "[Engine] Initialization complete.";
     HandlePtr h = create(dir, embed, dir.str("index.bin"));
     CapturedOutput out;
+    rag_start_watching(h.get());  // nothing to start before init
     EXPECT_EQ(rag_init(h.get()), RAG_ERR_INIT_FAILED);
     fs::copy_file(embed_model(), embed);
     EXPECT_EQ(rag_init(h.get()), RAG_OK);
@@ -66,28 +67,21 @@ TEST(ApiLifecycle, StoreFailureShutsTheEngineDown) {
     }
 }
 
-// The index is named in UTF-8, also where hnswlib's narrow file calls read another encoding.
-TEST(ApiLifecycle, TheIndexDirectoryIsCreated) {
+// The index is named in UTF-8, also where hnswlib's narrow file calls read another
+// encoding. A huge thread count is lowered to the machine: llama.cpp would start a
+// thread per count for every batch and never finish one.
+TEST(ApiLifecycle, CreatesTheIndexDirectoryAndLowersHugeThreadCounts) {
     TempDir dir;
     const std::string index = dir.str() + "/new/\xc3\xadndice/a\xc3\xa7\xc3\xa3o.bin";  // "índice/ação.bin"
     for (int start = 0; start < 2; ++start) {
-        HandlePtr h = create(dir, embed_model(), index);
+        HandlePtr h = create(dir, embed_model(), index, 65536);
         CapturedOutput out;
         ASSERT_EQ(rag_init(h.get()), RAG_OK);
+        ASSERT_LE(h->engine->configuration().n_threads, static_cast<int>(std::thread::hardware_concurrency()));
         if (start == 0) EXPECT_EQ(rag_add_text_document(h.get(), "nota.txt", "o contrato vence em março"), RAG_OK);
         else EXPECT_EQ(out.out().find("Restored"), std::string::npos) << out.out();  // saved at shutdown, loaded
     }
     EXPECT_TRUE(fs::is_regular_file(fs::u8path(index)));
-}
-
-// llama.cpp would start a thread per count for every batch and never finish one.
-TEST(ApiLifecycle, HugeThreadCountsAreLoweredToTheMachine) {
-    TempDir dir;
-    HandlePtr h = create(dir, embed_model(), dir.str("index.bin"), 65536);
-    CapturedOutput quiet;
-    ASSERT_EQ(rag_init(h.get()), RAG_OK);
-    ASSERT_LE(h->engine->configuration().n_threads, static_cast<int>(std::thread::hardware_concurrency()));
-    EXPECT_EQ(rag_add_text_document(h.get(), "nota.txt", "o contrato vence em março"), RAG_OK);
 }
 
 } // namespace

@@ -22,11 +22,6 @@ Chunks chunk(const std::string &text, int32_t chunk_size = 512, int32_t chunk_ov
     return Engine(config).chunk_text(text);
 }
 
-TEST(Chunking, WindowsAtTheDefaultSizeBoundaries) {
-    EXPECT_EQ(chunk(words(1, 256)), Chunks{words(1, 256)});
-    EXPECT_EQ(chunk(words(1, 257)), (Chunks{words(1, 256), words(225, 257)}));
-}
-
 TEST(Chunking, OnlyAsciiWhiteSpaceSeparatesWords) {
     for (const char *blank : {"", " \t\n\v\f\r  \n"}) EXPECT_EQ(chunk(blank), Chunks{});
     EXPECT_EQ(chunk("\r\n  lead\vand\ftrail \t  b\n\tc"), Chunks{"lead and trail b c"});
@@ -36,6 +31,9 @@ TEST(Chunking, OnlyAsciiWhiteSpaceSeparatesWords) {
 }
 
 TEST(Chunking, WindowAndOverlapAreHalvedConfiguration) {
+    // The defaults, 512 and 64: windows of 256 words that share 32.
+    EXPECT_EQ(chunk(words(1, 256)), Chunks{words(1, 256)});
+    EXPECT_EQ(chunk(words(1, 257)), (Chunks{words(1, 256), words(225, 257)}));
     // chunk_size 11 -> 5 words; overlap 3 -> 1 word; step 4.
     EXPECT_EQ(chunk(words(1, 13), 11, 3), (Chunks{words(1, 5), words(5, 9), words(9, 13)}));
     // An overlap not smaller than the window is dropped.

@@ -140,7 +140,6 @@ TEST(StoreRepair, RoomIsMadeForPointsRestoredIntoAFullIndex) {
     }
     auto s = f.open(2);
     ASSERT_EQ(s->reconcile_points(), std::vector<int32_t>{2});
-    EXPECT_EQ(s->chunk_text(2), "t2");
     EXPECT_TRUE(s->restore_point(2, unit(2)));
     EXPECT_EQ(s->search(unit(2), 1, "").at(0).label, 2);
 }

@@ -1,17 +1,13 @@
 // Embedding texts with the generated bag-of-words model.
 
+#include <numeric>
+
 #include "engine/model_loading.h"
 #include "test_support.h"
 
 namespace {
 
 using namespace test_support;
-
-float dot(const std::vector<float> &a, const std::vector<float> &b) {
-    float s = 0;
-    for (size_t i = 0; i < a.size(); ++i) s += a[i] * b[i];
-    return s;
-}
 
 TEST(Embedding, UnitLengthAndCut) {
     TempDir dir;
@@ -26,7 +22,7 @@ TEST(Embedding, UnitLengthAndCut) {
     for (const std::string &t : {long_text, std::string(), std::string("de o a que"), std::string("o contrato")}) {
         const std::vector<float> v = engine.embed(t);
         ASSERT_EQ(v.size(), 384u);
-        EXPECT_NEAR(dot(v, v), 1.0f, 1e-5f) << t;
+        EXPECT_NEAR(std::inner_product(v.begin(), v.end(), v.begin(), 0.0f), 1.0f, 1e-5f) << t;
     }
 }
 

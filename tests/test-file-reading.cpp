@@ -21,8 +21,7 @@ using namespace std::chrono_literals;
 // still answers for root, but open() of a mode-000 file fails. No other user
 // can produce a regular file that passes the probe yet fails to open.
 // Windows: what a locked file is, another open that shares nothing.
-class OpenDenied {
-public:
+struct OpenDenied {
     explicit OpenDenied(const std::string &path) {
 #ifdef _WIN32
         lock = CreateFileW(fs::path(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
@@ -45,8 +44,6 @@ public:
 #endif
     }
     bool active = false;
-
-private:
 #ifdef _WIN32
     HANDLE lock;
 #else
@@ -70,8 +67,8 @@ TEST(FileReading, ReadErrorsAreWaitedOnOnlyWhenTheyMayPass) {
         text = engine.read_file_text(path);
     }
     EXPECT_EQ(text, std::nullopt);
-    const std::string error = std::string(" (Error: ") + std::strerror(EACCES) + ")\n";
-    const std::string give_up = "[Engine] Giving up on unreadable file: " + path + error;
+    const std::string error = std::string(" (Error: ") + std::strerror(EACCES) + ")\n",
+                      give_up = "[Engine] Giving up on unreadable file: " + path + error;
 #ifdef _WIN32
     // Another process's lock may go: retried up to the policy's limit.
     const std::string retry = "[Engine] File locked or unreadable: " + path + ". Retrying in 3s..." + error;

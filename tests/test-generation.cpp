@@ -2,6 +2,7 @@
 // model's load/unload cycle and generation loop, driven by the generated
 // scripted models (each replies with a fixed script to any prompt).
 
+#include "engine/prompts.h"
 #include "engine/stop_strings.h"
 #include "test_support.h"
 
@@ -9,29 +10,24 @@ namespace {
 
 using namespace test_support;
 
-TEST(QuestionPrompt, GoldenText) {
-    const std::string expected =
-        "<|system|>\nVocê é um assistente estritamente LOCAL. Responda perguntas APENAS usando o CONTEXTO fornecido "
-        "abaixo.\nREGRAS OBRIGATÓRIAS:\n1. Se o CONTEXTO não contiver a resposta, diga exatamente: 'Não encontrei "
-        "nenhum arquivo que mencione Quando vence o 'contrato'?'.\n2. Se encontrar, comece com: 'Foram encontrados "
-        "esses arquivos que falam sobre Quando vence o 'contrato'?:' e então resuma os pontos relevantes.\n"
-        "3. NÃO use seu conhecimento geral. Se não está no texto, você não sabe.\n4. Responda SEMPRE em PORTUGUÊS "
-        "(Brasil).\n5. Seja extremamente conciso e direto. Sem introduções polidas.\n6. Cite os nomes dos arquivos "
-        "das fontes.\n<|end|>\n<|user|>\nCONTEXTO DOS MEUS ARQUIVOS:\n--- Arquivo 1: C:\\docs\\contrato.txt ---\n"
-        "O contrato vence em março.\n\n--- Arquivo 2: docs\\vazio.txt ---\n\n\nPERGUNTA: Quando vence o 'contrato'?\n"
-        "<|end|>\n<|assistant|>\n";
+// The rule texts are the constants in prompts.h; between them the question
+// (twice in the rules, once at the end) and each source in retrieval order.
+TEST(QuestionPrompt, QuestionAndSourcesInTheirPlaces) {
+    const std::string q = "Quando vence o 'contrato'?";
     const std::vector<SearchResult> results = {{"C:\\docs\\contrato.txt", "O contrato vence em março.", 2.5f, 0, 0},
                                                {"docs\\vazio.txt", "", 0.9f, 3, 0}};
-    EXPECT_EQ(Engine::build_prompt("Quando vence o 'contrato'?", results).str(), expected);
+    EXPECT_EQ(Engine::build_prompt(q, results).str(),
+              prompts::kQuestionSystem + q + prompts::kQuestionRuleFound + q + prompts::kQuestionRulesRest +
+                  "--- Arquivo 1: C:\\docs\\contrato.txt ---\nO contrato vence em março.\n\n"
+                  "--- Arquivo 2: docs\\vazio.txt ---\n\n\nPERGUNTA: " + q + "\n<|end|>\n<|assistant|>\n");
 }
 
 // Appends pieces one by one as the generation loop does; returns the answer.
 std::string generate(std::initializer_list<std::string> pieces) {
     std::string answer;
     for (const std::string &piece : pieces) {
-        const size_t before = answer.size();
         answer += piece;
-        const size_t cut = find_stop_cut(answer, before);
+        const size_t cut = find_stop_cut(answer, answer.size() - piece.size());
         if (cut != std::string::npos) return answer.substr(0, cut);
     }
     return answer;
@@ -50,24 +46,29 @@ TEST(StopStrings, FirstListedStringCutsEvenAcrossPieces) {
 const char *const kScript = " Resposta: o contrato vence em março de 2031.";
 const char *const kPrompt = "<|user|>\nOi<|end|>\n<|assistant|>\n";
 
-class Generation : public ::testing::Test {
-protected:
+std::unique_ptr<Engine> make_engine(const TempDir &dir, const std::string &model, int n_ctx = 2048) {
+    EngineConfig config = engine_config(dir, model_path(model));
+    config.n_ctx = n_ctx;
+    auto engine = std::make_unique<Engine>(config);
+    CapturedOutput quiet;
+    EXPECT_TRUE(engine->init());
+    return engine;
+}
+
+TEST(Generation, KeepsLongPromptEndsReusesTheCacheAndUnloadsOnce) {
     TempDir dir;
-
-    std::unique_ptr<Engine> make_engine(const std::string &model, int n_ctx = 2048) {
-        EngineConfig config = engine_config(dir, model);
-        config.n_ctx = n_ctx;
-        auto engine = std::make_unique<Engine>(config);
-        CapturedOutput quiet;
-        EXPECT_TRUE(engine->init());
-        return engine;
-    }
-};
-
-TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
-    auto engine = make_engine(model_path("chat-phi3"));
+    auto engine = make_engine(dir, "chat-phi3");
+    std::string prompt = "<|user|>\n";
+    for (int i = 0; i < 3000; ++i) prompt += "palavra" + std::to_string(i) + " ";
+    prompt += "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
+    const std::vector<llama_token> full = ModelVocab("chat-phi3").tokens(prompt, true, true);
     {
         CapturedOutput quiet;
+        EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), kScript);
+        const std::vector<llama_token> &kept = engine->prompt_cache();
+        ASSERT_EQ(kept.size(), 1536u);
+        EXPECT_TRUE(std::equal(kept.begin(), kept.begin() + 1000, full.begin()));
+        EXPECT_TRUE(std::equal(kept.end() - 200, kept.end(), full.end() - 200));
         EXPECT_EQ(engine->run_llm(Prompt().fixed(kPrompt), true), kScript);
     }
     // Again, this time unloading after: the script still wins, then the model goes, once.
@@ -80,11 +81,12 @@ TEST_F(Generation, AnswersWithTheScriptReusesThePromptCacheAndUnloadsOnce) {
                          "[Engine] [LAZY UNLOAD] LLM freed. RAM restored.\n");
 }
 
-TEST_F(Generation, EndsAfter2048TokensAFullContextOrEosAndNeedsRoomForThePrompt) {
-    auto engine = make_engine(model_path("chat-phi3-loop"), 4096);
-    auto small = make_engine(model_path("chat-phi3-loop"), 256);
-    auto eos = make_engine(model_path("chat-phi3-eos"));
-    auto no_room = make_engine(model_path("chat-phi3"), 512);  // 512 tokens kept back leave none
+TEST(Generation, EndsAfter2048TokensAFullContextOrEosAndNeedsRoomForThePrompt) {
+    TempDir dir;
+    auto engine = make_engine(dir, "chat-phi3-loop", 4096);
+    auto small = make_engine(dir, "chat-phi3-loop", 256);
+    auto eos = make_engine(dir, "chat-phi3-eos");
+    auto no_room = make_engine(dir, "chat-phi3", 512);  // 512 tokens kept back leave none
     CapturedOutput quiet;
     const std::vector<llama_token> script = engine->tokenize("lorem ipsum dolor sit amet", false);
     auto pieces = [&](size_t count) {
@@ -98,22 +100,6 @@ TEST_F(Generation, EndsAfter2048TokensAFullContextOrEosAndNeedsRoomForThePrompt)
     EXPECT_EQ(filled, pieces(256 - small->prompt_cache().size() + 1));
     EXPECT_EQ(eos->run_llm(Prompt().fixed(kPrompt), true), "");
     EXPECT_EQ(no_room->run_llm(Prompt().fixed(kPrompt), true), "[ERROR] Tokenization failed");
-}
-
-TEST_F(Generation, LongPromptsKeepTheirHeadAndTail) {
-    auto engine = make_engine(model_path("chat-phi3"));
-    std::string prompt = "<|user|>\n";
-    for (int i = 0; i < 3000; ++i) prompt += "palavra" + std::to_string(i) + " ";
-    prompt += "PERGUNTA: fim?\n<|end|>\n<|assistant|>\n";
-    {
-        CapturedOutput quiet;
-        EXPECT_EQ(engine->run_llm(Prompt().fixed(prompt), true), kScript);
-    }
-    const std::vector<llama_token> full = ModelVocab("chat-phi3").tokens(prompt, true, true);
-    const std::vector<llama_token> &kept = engine->prompt_cache();
-    ASSERT_EQ(kept.size(), 1536u);
-    EXPECT_TRUE(std::equal(kept.begin(), kept.begin() + 1000, full.begin()));
-    EXPECT_TRUE(std::equal(kept.end() - 200, kept.end(), full.end() - 200));
 }
 
 } // namespace

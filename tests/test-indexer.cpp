@@ -1,7 +1,6 @@
 // The directory watcher: which files it reports (by extension alone), what it
 // reports on real directory trees, debounce, and its start/stop lifecycle.
 
-#include <future>
 #include <mutex>
 #include <stdexcept>
 
@@ -33,20 +32,18 @@ TEST(SupportedFile, ExtensionOfTheLastElement) {
     EXPECT_NE(is_supported_file("reuniao 10:30.txt"), platform::path_separator() == '\\');
 }
 
-// The callback's paths; it throws for throw_for, and waits at hold_at until released.
+// The callback's paths; it throws for throw_for, and waits at hold_at while the test holds gate.
 struct Reports {
-    std::mutex mutex;
+    std::mutex mutex, gate;
     std::vector<std::string> paths;
     std::string throw_for, hold_at;
-    std::promise<void> release;
-    std::shared_future<void> released = release.get_future().share();
 
     Indexer::ChangeCallback callback() {
         return [this](const std::string &path) {
             std::unique_lock<std::mutex> lock(mutex);
             paths.push_back(path);
             lock.unlock();
-            if (path == hold_at) released.wait();
+            if (path == hold_at) gate.lock(), gate.unlock();
             if (path == throw_for) throw std::runtime_error("boom");
         };
     }
@@ -54,9 +51,10 @@ struct Reports {
         std::lock_guard<std::mutex> lock(mutex);
         return static_cast<size_t>(std::count(paths.begin(), paths.end(), path));
     }
-    // Writes path until it is reported: from then on changes are seen.
+    // Writes path until it is reported once more: from then on changes are seen.
     void touch_until_watching(const std::string &path) {
-        ASSERT_TRUE(eventually([&] { return write_file(path, "x"), count(path) > 0; }));
+        const size_t before = count(path);
+        ASSERT_TRUE(eventually([&] { return write_file(path, "x"), count(path) > before; }));
     }
 };
 
@@ -64,8 +62,7 @@ TEST(Indexer, ReportsSupportedFilesCreatedWrittenOrMovedInOncePerDebounceDespite
     TempDir dir, outside;
     const std::string d = dir.str();
     const auto put = [](const fs::path &p) { write_file(p, "x"); };
-    fs::create_directories(dir.path() / "old");
-    fs::create_directories(outside.path() / "in");
+    for (const fs::path &at : {dir.path() / "old", outside.path() / "in"}) fs::create_directories(at);
     for (const char *f : {"gone.txt", "draft.tmp", "mode.txt", "stamp.txt"}) put(dir.path() / f);
     for (const char *f : {"mode.txt", "stamp.txt"})
         fs::last_write_time(dir.path() / f, fs::last_write_time(dir.path() / f) - std::chrono::hours(1));
@@ -106,33 +103,18 @@ TEST(Indexer, ReportsSupportedFilesCreatedWrittenOrMovedInOncePerDebounceDespite
     EXPECT_EQ(out.err(), "[Indexer] Change callback failed for " + reports.throw_for + ": boom\n");
 }
 
-TEST(Indexer, ReportsAgainAfterTheDebounce) {
-    TempDir dir;
-    const std::string a = dir.str("a.txt");
-    Reports reports;
-    CapturedOutput quiet;
-    Indexer indexer(dir.str(), reports.callback(), 300);
-    indexer.start();
-    reports.touch_until_watching(dir.str("ready.txt"));
-    write_file(a, "1");
-    ASSERT_TRUE(eventually([&] { return reports.count(a) == 1; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
-    write_file(a, "2");
-    EXPECT_TRUE(eventually([&] { return reports.count(a) == 2; }));
-}
-
-TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStart) {
+TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStartWhichReportsAgainAfterTheDebounce) {
     TempDir dir;
     const std::string missing = dir.str("missing");
     Reports reports;
     CapturedOutput out;
     {
-        Indexer indexer(missing, reports.callback(), 0);
+        Indexer indexer(missing, reports.callback(), 300);
         indexer.start();
         ASSERT_TRUE(eventually([&] { return !indexer.is_running(); }));
         fs::create_directories(missing);
         indexer.start();
-        reports.touch_until_watching(missing + native("/ready.txt"));
+        for (int report = 0; report < 2; ++report) reports.touch_until_watching(missing + native("/a.txt"));
     }  // destroyed while watching
     EXPECT_EQ(out.err(), "[Indexer] Failed to open directory: " + missing + " (error 2)\n");
     EXPECT_HAS(out.out(), "[Indexer] Watcher thread started (IDLE priority)\n"
@@ -141,13 +123,17 @@ TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStart) {
 }
 
 #ifndef _WIN32
-// Renames a file in dir until the kernel's event queue for the watcher overflows.
-void overflow_events(const fs::path &dir) {
+// Holds the watcher at reports.hold_at while its event queue overflows and from
+// is moved to to: the watches must then be set up anew for the tree as it is.
+void lose_events(Reports &reports, const fs::path &dir, const fs::path &from, const fs::path &to) {
+    std::lock_guard<std::mutex> hold(reports.gate);
+    reports.touch_until_watching(reports.hold_at);
     size_t queue = 16384;
     std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queue;
     write_file(dir / "a.tmp", "x");
     for (size_t i = 0; i <= queue; ++i)  // two events each
         fs::rename(dir / (i % 2 ? "b.tmp" : "a.tmp"), dir / (i % 2 ? "a.tmp" : "b.tmp"));
+    fs::rename(from, to);
 }
 
 // Watching a tree here means walking it first; a stop must cut that walk short.
@@ -170,7 +156,9 @@ TEST(Indexer, StopDoesNotWaitForTheWalkOfALargeTree) {
 // The watches cover the tree as it is: walked with one directory open at a time,
 // the first directory that cannot be listed named, and set up anew after lost
 // events, so that a directory moved out meanwhile is no longer reported.
-TEST(Indexer, WatchesTheTreeAsItIs) {
+// Watching that failed starts again: a start with no descriptor for its
+// wake-up, and watches that cannot be set up anew because the tree moved away.
+TEST(Indexer, WatchesTheTreeAsItIsAndStartsAgainAfterFailing) {
     TempDir dir, outside;
     const fs::path deep = dir.path() / "a" / "b" / "c";
     for (const fs::path &at : {deep, dir.path() / "old"}) fs::create_directories(at);
@@ -181,12 +169,16 @@ TEST(Indexer, WatchesTheTreeAsItIs) {
     Indexer indexer(dir.str(), reports.callback(), 0);
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
-    for (const rlim_t spare : {1, 0}) {
-        // The two lowest free descriptors go to the wake-up and the inotify instance.
-        const int first = dup(1), second = dup(1);
-        close(first), close(second);
-        rlimit tight = saved;
-        tight.rlim_cur = static_cast<rlim_t>(second) + 1 + spare;
+    // The two lowest free descriptors go to the wake-up and the inotify instance.
+    const int first = dup(1), second = dup(1);
+    close(first), close(second);
+#ifndef __SANITIZE_ADDRESS__  // UBSan, built in with it, needs descriptors to check the error's type
+    const rlimit none{static_cast<rlim_t>(first), saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &none);
+    EXPECT_THROW(indexer.start(), std::system_error);  // and the start below must not take it as running
+#endif
+    for (const int spare : {1, 0}) {
+        const rlimit tight{static_cast<rlim_t>(second + 1 + spare), saved.rlim_max};
         setrlimit(RLIMIT_NOFILE, &tight);
         indexer.start();
         // Renames take no descriptor; one reported shows its directory watched.
@@ -198,48 +190,20 @@ TEST(Indexer, WatchesTheTreeAsItIs) {
         indexer.stop();
     }
     indexer.start();
-    reports.touch_until_watching(reports.hold_at);  // the watcher reads nothing until released
-    overflow_events(dir.path());
-    fs::rename(dir.path() / "old", outside.path() / "old");
-    reports.release.set_value();
+    lose_events(reports, dir.path(), dir.path() / "old", outside.path() / "old");
     reports.touch_until_watching((deep / "k.txt").string());
     write_file(outside.path() / "old" / "y.txt", "x");
     reports.touch_until_watching(dir.str("zz.txt"));
     EXPECT_EQ(reports.count(dir.str("old/y.txt")), 0u);
-    indexer.stop();
-    EXPECT_EQ(out.err(), "[Indexer] Not watching below " + dir.str() + ", which cannot be listed: Too many open files\n");
-}
-
-// Watching that failed starts again: a start with no descriptor for its
-// wake-up, and watches that cannot be set up again after lost events because
-// the directory moved away.
-TEST(Indexer, WatchingThatFailedStartsAgain) {
-    TempDir dir, outside;
-    Reports reports;
-    reports.hold_at = dir.str("hold.txt");
-    CapturedOutput out;
-    Indexer indexer(dir.str(), reports.callback(), 0);
-#ifndef __SANITIZE_ADDRESS__  // UBSan, built in with it, needs descriptors to check the error's type
-    rlimit saved{};
-    getrlimit(RLIMIT_NOFILE, &saved);
-    rlimit none = saved;
-    none.rlim_cur = static_cast<rlim_t>(dup(1));  // the lowest free descriptor, taken only for a moment
-    close(static_cast<int>(none.rlim_cur));
-    setrlimit(RLIMIT_NOFILE, &none);
-    EXPECT_THROW(indexer.start(), std::system_error);
-    setrlimit(RLIMIT_NOFILE, &saved);
-#endif
-    indexer.start();
-    reports.touch_until_watching(reports.hold_at);
-    overflow_events(dir.path());
-    fs::rename(dir.path(), outside.path() / "away");
-    reports.release.set_value();
+    lose_events(reports, dir.path(), dir.path(), outside.path() / "away");
     EXPECT_TRUE(eventually([&] { return !indexer.is_running(); }));
     fs::rename(outside.path() / "away", dir.path());
     indexer.start();
     reports.touch_until_watching(dir.str("again.txt"));
     indexer.stop();
-    EXPECT_EQ(out.err(), "[Indexer] Cannot watch " + dir.str() + " again after lost events: No such file or directory\n");
+    EXPECT_EQ(out.err(), "[Indexer] Not watching below " + dir.str() + ", which cannot be listed: Too many open files\n"
+                         "[Indexer] Cannot watch " + dir.str() +
+                             " again after lost events: No such file or directory\n");
 }
 #endif
 

@@ -8,17 +8,13 @@ using namespace test_support;
 
 Chunk chunk(const std::string &path, int32_t id) { return Chunk{id, 1, path, "text " + path}; }
 
-size_t saved_points(const StoreFiles &f) { return f.open()->element_count(); }
-
 TEST(StoreIndexFile, ZeroCapacityIsRecreated) {
     StoreFiles z;
     z.open(0)->save_index(true);
     auto s = z.open(0, false);
     CapturedOutput out;
     ASSERT_TRUE(s->init());
-    EXPECT_EQ(out.err(), "[VectorStore] Loaded index has max_elements=0. Recreating.\n"
-                         "[VectorStore] Failed to load index, recreating: Corrupted index "
-                         "(max_elements=0)\n");
+    EXPECT_HAS(out.err(), "Failed to load index, recreating: Corrupted index (max_elements=0)\n");
     EXPECT_EQ(s->add(unit(0), chunk("a.txt", 0)), 0);  // and it still grows
 }
 
@@ -37,11 +33,10 @@ TEST(StoreLabels, NextLabelAfterRestart) {
     sql(f.db, "INSERT INTO chunks VALUES (2147483645, 0, 1, 'a', 'x')");
     s = f.open();
     EXPECT_EQ(s->add(unit(0), chunk("b", 0)), INT32_MAX - 1);
-    CapturedOutput out;
-    EXPECT_EQ(s->add(unit(1), chunk("b", 1)), -1);
-    EXPECT_EQ(out.err(), "[VectorStore] add() exception: no labels left\n");
     sql(f.db, "UPDATE chunks SET label = 2147483647 WHERE label = 2147483645");
     EXPECT_EQ(f.open()->peek_next_label(), INT32_MAX);
+    CapturedOutput quiet;
+    EXPECT_EQ(s->add(unit(1), chunk("b", 1)), -1);
 }
 
 // One test, since the throttle interval starts at construction.
@@ -62,13 +57,13 @@ TEST(StoreSave, ThrottledForcedAndFailedSaves) {
     EXPECT_FALSE(fs::exists(f.index));
     fs::remove(f.index + ".tmp");
     s->save_index(false); // still unsaved, and the failure did not restart the interval
-    EXPECT_EQ(saved_points(f), 1u);
+    EXPECT_EQ(f.open()->element_count(), 1u);
 
     s->add(unit(1), chunk("a", 1));
     s->save_index(false);
-    EXPECT_EQ(saved_points(f), 1u);
+    EXPECT_EQ(f.open()->element_count(), 1u);
     s->save_index(true);
-    EXPECT_EQ(saved_points(f), 2u);
+    EXPECT_EQ(f.open()->element_count(), 2u);
 
     const std::string before = read_file(f.index);
     s->add(unit(2), chunk("a", 2));

@@ -13,16 +13,14 @@ namespace {
 
 using namespace test_support;
 
-// (A five-byte answer is refused through the C API.)
-TEST(WindowRules, AnswersLongerThanFiveBytesWithoutThePhrase) {
+// A window answers with more than five bytes (five are refused through the C
+// API) and without the exact phrase; a rewrite is what follows the first
+// marker, untrimmed, or else the whole answer, or the question for less than two bytes.
+TEST(AnswerRules, WindowAnswersAndRewrittenQueries) {
     EXPECT_TRUE(is_window_answer("abcdef"));
     EXPECT_FALSE(is_window_answer("O prazo é de 30 dias. Não encontrei essa informação no documento."));
     EXPECT_TRUE(is_window_answer("Nao encontrei essa informacao no documento"));
-}
-
-TEST(RewriteRule, TakesWhatFollowsTheFirstMarkerUntrimmed) {
     EXPECT_EQ(rewritten_query("Palavras-chave: prazo multa\n", "q"), " prazo multa\n");
-    EXPECT_EQ(rewritten_query("Claro. Palavras-chave:", "q"), "");
     EXPECT_EQ(rewritten_query("Palavras-chave:a Palavras-chave: b", "q"), "a Palavras-chave: b");
     EXPECT_EQ(rewritten_query(" palavras-chave: prazo ", "q"), " palavras-chave: prazo ");
     EXPECT_EQ(rewritten_query("ok", "q"), "ok");
@@ -33,18 +31,17 @@ TEST(WindowAnswer, EveryWindowRunsWhenNoneAnswers) {
     TempDir dir;
     // Room for whole windows: they keep their full length and step.
     HandlePtr h = open_handle(dir, model_path("chat-qwen2-notfound"), true, 4096);
-    Engine &engine = *h->engine;
     for (auto [tokens, windows] : {std::pair{1500, 1}, {1501, 2}, {2801, 3}}) {
         std::string text;
         for (int i = 0; i < tokens; ++i) text += " casa";
         CapturedOutput out;
-        ASSERT_EQ(engine.tokenize(text, false).size(), static_cast<size_t>(tokens));
-        EXPECT_EQ(engine.generate_with_context("Onde?", text), prompts::kWindowNotFound);
+        ASSERT_EQ(h->engine->tokenize(text, false).size(), static_cast<size_t>(tokens));
+        EXPECT_EQ(h->engine->generate_with_context("Onde?", text), prompts::kWindowNotFound);
         // Each generation ends its prompt decoding at 100%.
         int n = 0;
         for (size_t at = out.out().find("100% ("); at != std::string::npos; at = out.out().find("100% (", at + 1)) ++n;
         EXPECT_EQ(n, windows) << tokens;
-        EXPECT_FALSE(engine.is_llm_loaded());
+        EXPECT_FALSE(h->engine->is_llm_loaded());
     }
 }
 
@@ -68,14 +65,13 @@ TEST(WindowAnswer, WindowsShrinkToPromptsReadWholeAndLeaveNoTokenUnread) {
     // Room for the question and long windows, for windows below the overlap, or for no window at all.
     for (auto [n_ctx, question_words] : {std::pair{2048, 1}, {1024, 1}, {1024, 300}, {1024, 600}}) {
         HandlePtr h = open_handle(dir, model_path("chat-qwen2-notfound"), true, n_ctx);
-        Engine &engine = *h->engine;
         const std::string question = distinct_words(vocab, question_words);
         CapturedOutput out;
-        EXPECT_EQ(engine.generate_with_context(question, text), prompts::kWindowNotFound);
+        EXPECT_EQ(h->engine->generate_with_context(question, text), prompts::kWindowNotFound);
         const bool fits = question_words + 100 < n_ctx - 512;
         EXPECT_EQ(out.err().find("Prompt truncated") == std::string::npos, fits) << n_ctx << " " << question_words;
 
-        ChatModel chat(engine.configuration());
+        ChatModel chat(h->engine->configuration());
         const std::vector<llama_token> tokens = chat.tokenize(text, false);
         auto prompt = [&](size_t b, size_t e) {
             return Engine::build_window_prompt(chat.detokenize({tokens.data() + b, tokens.data() + e}), question);
