@@ -182,17 +182,18 @@ RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *qu
 /* The watcher's reports: *total counts every change reported since the handle
  * was initialised (a path reported twice counts twice); *done counts those
  * whose document the host has since indexed or removed with the calls above,
- * whatever their result. A change reported while such a call runs counts as
- * done when the call leaves the file indexed as it is now, else it waits for
- * the next call; one reported later, of a file already indexed as it is,
- * counts as done at once. Paths naming one file match in either of the forms
- * rag_create reads. May run while another thread indexes. */
+ * whatever their result. A change reported while such calls on its path run
+ * counts as done when the last of them to end leaves the file indexed as it
+ * was reported and as it is now, else it waits for the next call; one
+ * reported later, of a file already indexed as it is, counts as done at once.
+ * Paths naming one file match in either of the forms rag_create reads. May
+ * run while another thread indexes, and never waits on the file system. */
 RAG_API int rag_get_indexing_progress(rag_handle *h, int *done, int *total);
 
 /* A one-line status, whole or not at all: "" when nothing waits and nothing is
  * being indexed, else "Indexing: <file name>" or "Preparing...", followed by
  * " (done/total)" once the watcher reported anything. May run while another
- * thread indexes. */
+ * thread indexes, and never waits on the file system. */
 RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
 
 /* Starts watching the watch_dir tree on a background thread of idle priority

@@ -1,4 +1,4 @@
-#include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -8,19 +8,19 @@
 
 namespace {
 
-// Runs an indexing or removal body as run_guarded does; then, whatever came
-// of it, the watcher's reports of path made before the call began are done.
+// Runs an indexing or removal body as run_guarded does, as one call on path
+// for the watcher's reports of it (see Engine::begin_document_call).
 template <typename Body>
 int run_and_settle(rag_handle *h, const char *path, Body &&body) noexcept {
-    uint64_t mark = UINT64_MAX;
+    std::optional<ChangeQueue::Call> call;
     try {
-        mark = h->engine->queue_mark();
+        call = h->engine->begin_document_call(path);
     } catch (...) {
-        // Without a mark every report of path counts as done.
+        // Only the progress count stays behind.
     }
     const int rc = run_guarded(h, RAG_ERR_DOCUMENT_FAILED, std::forward<Body>(body));
     try {
-        h->engine->settle_queued(path, mark);
+        if (call) h->engine->end_document_call(path, *call);
     } catch (...) {
         // Only the progress count is behind; the call's own result stands.
     }

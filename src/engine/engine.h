@@ -2,17 +2,16 @@
 
 #include <chrono>
 #include <cstdint>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
-#include "engine/document_locks.h"
+#include "engine/change_queue.h"
 #include "engine/chat_model.h"
+#include "engine/document_locks.h"
 #include "engine/engine_config.h"
 #include "engine/prompt.h"
 #include "engine/search_result.h"
@@ -132,6 +131,7 @@ public:
     void stop_watching();
 
     // ---- change queue and progress (engine_progress.cpp) ----
+    // None waits on the file system or the store under the queue's lock.
 
     // The watcher's callback: queues path and counts it in the total; a change
     // the host has indexed already counts as done at once instead.
@@ -142,16 +142,15 @@ public:
     // "Indexing: <file name>" or "Preparing...", then " (done/total)" once
     // anything was reported.
     std::string get_indexing_status();
-    // A mark of the queue as it stands: settle_queued(path, mark) settles
-    // only what was queued before it.
-    uint64_t queue_mark();
-    // The host has indexed or removed path's document: the entries naming it
-    // leave the queue and count as done, all of them when the store holds
-    // the file as it is now, else those queued before mark. Paths match as
-    // the file system names them, in the stored path form with repeated
-    // separators counting as one. The time the store holds is kept, so that a
-    // later report of a change already indexed counts as done at once.
-    void settle_queued(const std::string &path, uint64_t mark);
+    // The host's indexing or removal call on path begins and ends. Reports of
+    // path made before it began are then done; those made since, when the
+    // last call on path to end leaves the index holding the file as they saw
+    // it and as it is now. The time the index holds is kept, so that a later
+    // report of a change already indexed counts as done at once. Paths match
+    // as the file system names them, in the stored path form with repeated
+    // separators counting as one.
+    ChangeQueue::Call begin_document_call(const std::string &path);
+    void end_document_call(const std::string &path, const ChangeQueue::Call &call);
 
     ReadRetryPolicy read_retry;
 
@@ -190,21 +189,9 @@ private:
     std::recursive_mutex embed_mutex;
     std::mutex answer_mutex;
     std::mutex watch_mutex;
-    // Lock order: queue_mutex before progress_mutex.
-    std::mutex queue_mutex;
-    struct QueuedChange {
-        std::string key;  // the reported path as settling compares it
-        uint64_t seq;     // order of report, from 0
-    };
-    std::deque<QueuedChange> pending_files;  // paths the watcher reported, not yet dealt with
-    uint64_t queued_count = 0;
-    // The modification time the store held for each path (by queue key) when
-    // the host's last call on it ended.
-    std::unordered_map<std::string, int64_t> indexed_times;
+    ChangeQueue changes;
     std::recursive_mutex progress_mutex;
     std::string current_file;               // file name being indexed by add_document, or ""
-    int32_t progress_total = 0;
-    int32_t progress_done = 0;
     // Last, so that its thread is gone before the queue it reports to.
     std::unique_ptr<Indexer> indexer;
 };

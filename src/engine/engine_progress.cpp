@@ -31,13 +31,12 @@ std::string queue_key(const std::string &path) {
     return key;
 }
 
-// Whether the file at path still has the modification time indexed.
-bool unchanged_since(const std::string &path, int64_t indexed) noexcept {
+// The file's modification time; nullopt when there is none to read.
+std::optional<int64_t> file_time(const std::string &path) noexcept {
     try {
-        const std::optional<int64_t> now = platform::last_write_ticks_if_exists(platform::path_from_host(path));
-        return now && same_modification_time(*now, indexed);
+        return platform::last_write_ticks_if_exists(platform::path_from_host(path));
     } catch (const std::exception &) {
-        return false;
+        return std::nullopt;
     }
 }
 
@@ -45,53 +44,34 @@ bool unchanged_since(const std::string &path, int64_t indexed) noexcept {
 
 void Engine::enqueue_changed_file(const std::string &path) {
     const std::string key = queue_key(path);
-    std::lock_guard<std::mutex> queue_lock(queue_mutex);
-    // A change the host has indexed already (a file it wrote and indexed at
-    // once) leaves nothing to do.
-    const auto indexed = indexed_times.find(key);
-    const bool done = indexed != indexed_times.end() && unchanged_since(path, indexed->second);
-    if (!done) pending_files.push_back({key, queued_count++});
-    std::lock_guard<std::recursive_mutex> progress_lock(progress_mutex);
-    ++progress_total;
-    if (done) ++progress_done;
+    changes.report(key, file_time(path));
 }
 
-uint64_t Engine::queue_mark() {
-    std::lock_guard<std::mutex> queue_lock(queue_mutex);
-    return queued_count;
-}
+ChangeQueue::Call Engine::begin_document_call(const std::string &path) { return changes.begin(queue_key(path)); }
 
-void Engine::settle_queued(const std::string &path, uint64_t mark) {
-    const std::string key = queue_key(path);
-    const std::optional<int64_t> indexed = store ? store->indexed_time(path) : std::nullopt;
-    std::lock_guard<std::mutex> queue_lock(queue_mutex);
-    if (indexed) indexed_times[key] = *indexed;
-    else indexed_times.erase(key);
-    // Tested under the queue lock: an edit made after the test is reported
-    // after it, and then stays queued.
-    const bool current = indexed && unchanged_since(path, *indexed);
-    const auto done = std::remove_if(pending_files.begin(), pending_files.end(), [&](const QueuedChange &c) {
-        // A change reported during the call may have come after the content was read.
-        return c.key == key && (current || c.seq < mark);
+void Engine::end_document_call(const std::string &path, const ChangeQueue::Call &call) {
+    changes.end(call, [&] {
+        ChangeQueue::Outcome outcome;
+        outcome.indexed = store ? store->indexed_time(path) : std::nullopt;
+        if (outcome.indexed) {
+            const std::optional<int64_t> now = file_time(path);
+            outcome.current = now && same_modification_time(*now, *outcome.indexed);
+        }
+        return outcome;
     });
-    const auto settled = static_cast<int32_t>(pending_files.end() - done);
-    pending_files.erase(done, pending_files.end());
-    std::lock_guard<std::recursive_mutex> progress_lock(progress_mutex);
-    progress_done += settled;
 }
 
 void Engine::get_indexing_progress(int *done, int *total) {
-    std::lock_guard<std::recursive_mutex> lock(progress_mutex);
-    if (done) *done = progress_done;
-    if (total) *total = progress_total;
+    const ChangeQueue::Counts counts = changes.counts();
+    if (done) *done = counts.done;
+    if (total) *total = counts.total;
 }
 
 std::string Engine::get_indexing_status() {
-    std::lock_guard<std::mutex> queue_lock(queue_mutex);
-    std::lock_guard<std::recursive_mutex> progress_lock(progress_mutex);
-    if (current_file.empty() && pending_files.empty()) return "";
+    const ChangeQueue::Counts counts = changes.counts();
+    std::lock_guard<std::recursive_mutex> lock(progress_mutex);
+    if (current_file.empty() && !counts.pending) return "";
     std::string line = current_file.empty() ? "Preparing..." : "Indexing: " + current_file;
-    if (progress_total > 0)
-        line += " (" + std::to_string(progress_done) + "/" + std::to_string(progress_total) + ")";
+    if (counts.total > 0) line += " (" + std::to_string(counts.done) + "/" + std::to_string(counts.total) + ")";
     return line;
 }
