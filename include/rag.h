@@ -83,8 +83,9 @@ RAG_STATIC_ASSERT(sizeof(rag_search_result) == 2572, "rag_search_result size");
  * accepted, except that data_dir is created at once and must be creatable).
  * n_ctx <= 0 means 2048; n_threads <= 0 means 4, and any count is lowered to
  * the machine's number of logical processors. Relative model, index and data
- * paths are taken against the working directory now; watch_dir stays as given,
- * and changes are reported under it. Loads nothing.
+ * paths (on Windows also "\dir" and "C:dir", which lack a drive or a root)
+ * are taken against the working directory now; watch_dir stays as given, and
+ * changes are reported under it. Loads nothing.
  * Returns NULL on any failure. */
 RAG_API rag_handle *rag_create(const char *llm_model_path,
                                const char *embedding_model_path,

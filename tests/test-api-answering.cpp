@@ -37,8 +37,16 @@ TEST_F(ApiAnswering, TopKIsClampedAndRecordsAreCutAndPadded) {
         EXPECT_EQ(search("contrato", top_k), 3) << top_k;
         EXPECT_EQ(r[3].file_path[0], 'x');
     }
-    // Each record holds its own chunk, NUL-padded to the field's end.
+    // Each record holds its own chunk and score, NUL-padded to the field's end.
+    std::memset(r, 'x', sizeof r);
     EXPECT_EQ(search("contrato", 10), 10);
+    std::vector<SearchResult> found;
+    {
+        CapturedOutput quiet;
+        found = h->engine->search("contrato", 10);
+    }
+    ASSERT_EQ(found.size(), 10u);
+    for (size_t i = 0; i < found.size(); ++i) EXPECT_EQ(r[i].score, found[i].score) << i;
     const std::string path = r[9].file_path;
     EXPECT_EQ(std::string(r[9].text), "contrato numero " + path.substr(path.size() - 5, 1));
     EXPECT_TRUE(r[9].chunk_id == 0 && r[9].page_number == 0);

@@ -146,8 +146,11 @@ TEST_F(ApiDocuments, TextDocumentsListingAndRemoval) {
     // Unchanged and recorded: the new text is ignored.
     ASSERT_EQ(rag_add_text_document(h.get(), real.c_str(), "outro texto"), RAG_OK);
     EXPECT_EQ(text_of(h.get(), real), "texto do host");
-    // Only a path that names a file is recorded, as the host can open it again.
-    EXPECT_EQ(h->engine->get_indexed_files(), std::vector<std::string>{real});
+    // Only a path that names a file is recorded, as the host can open it again;
+    // the listing ends each path with a newline.
+    char listing[512];
+    EXPECT_EQ(rag_get_indexed_files(h.get(), listing, sizeof listing), RAG_OK);
+    EXPECT_EQ(std::string(listing), real + "\n");
 
     EXPECT_EQ(rag_remove_document(h.get(), real.c_str()), RAG_OK);
     EXPECT_EQ(indexed(real), 0);

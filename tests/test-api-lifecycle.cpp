@@ -30,6 +30,7 @@ TEST(ApiLifecycle, CreateChecksArgumentsAndMakesTheDataDirectory) {
     HandlePtr deep(rag_create("", "", "", "", dir.str("a/b/c").c_str(), -5, -5));
     ASSERT_TRUE(deep);
     EXPECT_TRUE(fs::is_directory(dir.str("a/b/c")));
+    EXPECT_STREQ(rag_last_error(deep.get()), "");
 }
 
 TEST(ApiLifecycle, InitFailsUntilTheEmbeddingModelIsThereAndRunsOnce) {

@@ -25,6 +25,14 @@ void watch_until_reported(rag_handle *h, const fs::path &file) {
     rag_stop_watching(h);
 }
 
+// Initialises h and indexes doc, written with kText.
+void index_document(rag_handle *h, const std::string &doc) {
+    write_file(doc, kText);
+    CapturedOutput quiet;
+    ASSERT_EQ(rag_init(h), RAG_OK);
+    EXPECT_EQ(rag_add_document(h, doc.c_str()), RAG_OK);
+}
+
 TEST(ApiPaths, NonAsciiNamesWorkAtEveryStep) {
     TempDir tmp;
     const fs::path root = tmp.path() / u8(kJoao), models = root / u8("Modelos " + kJoao),
@@ -85,6 +93,29 @@ TEST(ApiPaths, AnsiStringsStillWork) {
         EXPECT_EQ(progress(h.get()), std::make_pair(1, 1)) << "watched in " << (watch_in_ansi ? "ANSI" : "UTF-8");
     }
 }
+
+// "\dir" names a folder on the current drive, "C:dir" one in C:'s current
+// directory: the models and the index stay on the drive of the handle's making
+// when a file dialog moves the working directory to another drive.
+TEST(ApiPaths, DrivelessPathsStayOnTheDriveTheyWereMadeOn) {
+    TempDir tmp;
+    const fs::path started = fs::current_path();
+    if (started.root_name() == tmp.path().root_name()) GTEST_SKIP() << "needs the working directory off " << tmp.str();
+    const std::string rooted = (tmp.path().root_directory() / tmp.path().relative_path()).string(),
+                      drive = tmp.path().root_name().string(), doc = tmp.str("contrato.txt");
+    fs::create_directories(tmp.path() / "modelos");
+    fs::copy_file(model_path("chat-phi3"), tmp.path() / "modelos" / "chat.gguf");
+    fs::copy_file(embed_model(), tmp.path() / "modelos" / "embed.gguf");
+    fs::current_path(tmp.path());
+    HandlePtr h(rag_create((rooted + "\\modelos\\chat.gguf").c_str(), (drive + "modelos\\embed.gguf").c_str(),
+                           (rooted + "\\idx\\index.bin").c_str(), tmp.str().c_str(), (rooted + "\\dados").c_str(),
+                           0, 1));
+    fs::current_path(started);
+    index_document(h.get(), doc);
+    EXPECT_HAS(answer(h.get(), "Quando vence o contrato de aluguel?"), "o contrato vence em mar\xC3\xA7o de 2031.");
+    h.reset();
+    EXPECT_TRUE(fs::is_regular_file(tmp.path() / "idx" / "index.bin"));
+}
 #else
 // A name is bytes on Linux; relative paths stay where they were when the
 // handle was made, for the models, the index, the database and the dumps.
@@ -99,11 +130,9 @@ TEST(ApiPaths, BytesPassThroughAndRelativePathsStayWhereTheyWereMade) {
     HandlePtr h(rag_create("modelos/chat.gguf", "modelos/embed.gguf", "dados-\xE7\xE3o/idx/index.bin",
                            latin1.c_str(), "dados-\xE7\xE3o", 0, 1));
     fs::current_path(started);
-    write_file(doc, kText);
-    CapturedOutput quiet;
-    ASSERT_EQ(rag_init(h.get()), RAG_OK);
-    EXPECT_EQ(rag_add_document(h.get(), doc.c_str()), RAG_OK);
+    index_document(h.get(), doc);
     char buf[256];
+    CapturedOutput quiet;
     ASSERT_EQ(rag_generate_with_context(h.get(), "Quando?", doc.c_str(), nullptr, buf, sizeof buf), RAG_OK);
     EXPECT_NE(std::string(buf).rfind("[ERROR]", 0), 0u) << buf;
     h.reset();

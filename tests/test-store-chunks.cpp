@@ -27,6 +27,7 @@ TEST_F(Chunks, RowsAreKeyedByStoredPathAndReadBackInOrder) {
     EXPECT_EQ(normalize_path("C:\\"), "C:\\");  // the root, not the drive's current directory
 #else
     ASSERT_EQ(add("\\docs\\a.txt", 0, "elsewhere"), 4);  // a backslash is a name byte
+    EXPECT_EQ(normalize_path("a\\b.txt\\"), "a\\b.txt\\");  // a trailing one too
     EXPECT_EQ(normalize_path("/"), "/");
 #endif
     std::string ids;

@@ -28,14 +28,15 @@ void quiet_llama_log(ggml_log_level level, const char *text, void *) {
     }
 }
 
-// A path given relative to the working directory, made absolute against it
-// as it is now. Paths with a root stay as given, and so do those that are no
-// name here: opening them reports the failure.
+// A path that depends on the working directory, made absolute against it as
+// it is now: on Windows also "\dir" and "C:dir", which would follow the
+// current drive or C:'s current directory. Absolute paths stay as given, and
+// so do those that are no name here: opening them reports the failure.
 std::string anchored(const std::string &given) {
     if (given.empty()) return given;
     try {
         const std::filesystem::path path = platform::path_from_host(given);
-        return path.has_root_directory() ? given : platform::path_to_utf8(platform::absolute_path(path));
+        return path.is_absolute() ? given : platform::path_to_utf8(platform::absolute_path(path));
     } catch (const std::exception &) {
         return given;
     }
