@@ -36,6 +36,20 @@ protected:
         return run_held([&] { return rag_add_document(h.get(), file.c_str()); }, at_each);
     }
 
+    // An add held in its last look at the file, after its own work (the
+    // status has named the file and no longer does), while other_call runs.
+    int add_ending_after(const std::function<void()> &other_call) {
+        bool indexing = false, called = false;
+        return add_held([&] {
+            if (status(h.get()).rfind("Indexing: lento.txt", 0) == 0) {
+                indexing = true;
+            } else if (indexing && !called) {
+                called = true;
+                other_call();
+            }
+        });
+    }
+
     // Whether both polls answer within a generous time.
     bool polls_answer() {
         auto poll = std::async(std::launch::async, [this] {
@@ -74,28 +88,22 @@ TEST_F(SlowFileTimes, PollsAnswerWhileTheFileTimeIsRead) {
     EXPECT_EQ(progress(h.get()), std::make_pair(1, 1));
 }
 
-// An add is held in its last look at the file, after its own work, while
-// another call on the path runs whole: the outcome that counts is the other's.
+// Another call on the path runs whole while an add is held at its end: the
+// outcome that counts is the other's.
 TEST_F(SlowFileTimes, OverlappingCallsOnOnePathLeaveTheOutcomeOfTheLastToEnd) {
     write_file(file, "contrato de aluguel");
     hold_reads();
-    const auto once_done = [&](const std::function<void()> &other_call) {
-        return [&, other_call, indexing = false, called = false]() mutable {
-            if (status(h.get()).rfind("Indexing: lento.txt", 0) == 0) indexing = true;
-            else if (indexing && !called) called = true, other_call();
-        };
-    };
-    ASSERT_EQ(add_held(once_done([&] { EXPECT_EQ(rag_remove_document(h.get(), file.c_str()), RAG_OK); })), RAG_OK);
+    ASSERT_EQ(add_ending_after([&] { EXPECT_EQ(rag_remove_document(h.get(), file.c_str()), RAG_OK); }), RAG_OK);
     EXPECT_EQ(rag_is_file_indexed(h.get(), file.c_str()), 0);
     h->engine->enqueue_changed_file(file);
     EXPECT_EQ(progress(h.get()), std::make_pair(0, 1));  // not in the index
 
     // Edited and indexed again while the first add is held.
-    ASSERT_EQ(add_held(once_done([&] {
+    ASSERT_EQ(add_ending_after([&] {
                   write_file(file, "contrato renovado");
                   fs::last_write_time(file, fs::last_write_time(file) + std::chrono::hours(1));
                   EXPECT_EQ(rag_add_document(h.get(), file.c_str()), RAG_OK);
-              })),
+              }),
               RAG_OK);
     h->engine->enqueue_changed_file(file);
     EXPECT_EQ(progress(h.get()), std::make_pair(2, 2));  // the edit is in the index

@@ -9,8 +9,9 @@ namespace {
 
 constexpr int64_t kOld = 100'000'000'000, kNew = kOld + 36'000'000'000;  // an hour apart
 
-std::function<ChangeQueue::Outcome()> left(std::optional<int64_t> indexed, bool current = true) {
-    return [=] { return ChangeQueue::Outcome{indexed, current}; };
+// A call's outcome: the index holding indexed, the file now at now (by default the same).
+std::function<ChangeQueue::Outcome()> left(std::optional<int64_t> indexed, std::optional<int64_t> now = std::nullopt) {
+    return [=] { return ChangeQueue::Outcome{indexed, now ? now : indexed}; };
 }
 
 std::pair<int, int> progress(ChangeQueue &q) {
@@ -34,7 +35,7 @@ TEST(ChangeQueue, AReportDuringACallIsJudgedByWhatTheCallLeft) {
     // watcher held back): still to do.
     ChangeQueue::Call add = q.begin("a.txt");
     q.report("a.txt", kNew);
-    q.end(add, left(kNew, false));
+    q.end(add, left(kNew, kNew + 36'000'000'000));
     EXPECT_EQ(progress(q), std::make_pair(1, 2));  // only the report from before the call
 
     add = q.begin("a.txt");

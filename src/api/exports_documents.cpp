@@ -1,33 +1,8 @@
-#include <optional>
 #include <string>
-#include <utility>
 
 #include "api/buffer_copy.h"
 #include "api/export_guard.h"
 #include "api/rag_handle.h"
-
-namespace {
-
-// Runs an indexing or removal body as run_guarded does, as one call on path
-// for the watcher's reports of it (see Engine::begin_document_call).
-template <typename Body>
-int run_and_settle(rag_handle *h, const char *path, Body &&body) noexcept {
-    std::optional<ChangeQueue::Call> call;
-    try {
-        call = h->engine->begin_document_call(path);
-    } catch (...) {
-        // Only the progress count stays behind.
-    }
-    const int rc = run_guarded(h, RAG_ERR_DOCUMENT_FAILED, std::forward<Body>(body));
-    try {
-        if (call) h->engine->end_document_call(path, *call);
-    } catch (...) {
-        // Only the progress count is behind; the call's own result stands.
-    }
-    return rc;
-}
-
-} // namespace
 
 extern "C" {
 
@@ -37,7 +12,7 @@ RAG_API int rag_add_document(rag_handle *h, const char *path) {
         set_last_error(h, "Engine not initialized. Call rag_init() first.");
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return run_and_settle(h, path, [&] {
+    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string p(path);
         if (h->engine->add_document(p)) return RAG_OK;
         set_last_error(h, "Failed to index: " + p);
@@ -51,7 +26,7 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
         set_last_error(h, kNotInitializedMessage);
         return RAG_ERR_NOT_INITIALIZED;
     }
-    return run_and_settle(h, path, [&] {
+    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         const std::string t(text);
         const std::string p(path);
         if (h->engine->add_text_document(p, t)) return RAG_OK;
@@ -63,7 +38,7 @@ RAG_API int rag_add_text_document(rag_handle *h, const char *path, const char *t
 RAG_API int rag_remove_document(rag_handle *h, const char *path) {
     if (!h || !path) return RAG_ERR_INVALID_ARGUMENT;
     if (!h->engine->is_initialized()) return RAG_ERR_NOT_INITIALIZED;
-    return run_and_settle(h, path, [&] {
+    return run_guarded(h, RAG_ERR_DOCUMENT_FAILED, [&] {
         h->engine->remove_document(path);
         return RAG_OK;
     });

@@ -51,7 +51,7 @@ void ChangeQueue::end(const Call &call, const std::function<Outcome()> &read) {
         try {
             outcome = read();
         } catch (...) {
-            outcome = Outcome{};
+            // Left as nothing indexed.
         }
         std::lock_guard<std::mutex> lock(queue_mutex);
         const auto running = running_calls.find(call.key);
@@ -59,14 +59,11 @@ void ChangeQueue::end(const Call &call, const std::function<Outcome()> &read) {
         // then predate its outcome.
         if (running->second.calls > 1 || running->second.ended != ended_before) continue;
         running_calls.erase(running);
-        if (!outcome.indexed) {
-            indexed_times.erase(call.key);
-            settle(call.key, before_call);
-            return;
-        }
-        const int64_t indexed = *outcome.indexed;
-        indexed_times[call.key] = indexed;
-        settle(call.key, [&](const Report &r) { return before_call(r) || (outcome.current && saw(r.seen, indexed)); });
+        const std::optional<int64_t> indexed = outcome.indexed;
+        if (indexed) indexed_times[call.key] = *indexed;
+        else indexed_times.erase(call.key);
+        const bool current = indexed && saw(outcome.now, *indexed);
+        settle(call.key, [&](const Report &r) { return before_call(r) || (current && saw(r.seen, *indexed)); });
         return;
     }
 }

@@ -19,11 +19,11 @@ public:
         std::string key;
         uint64_t mark;  // reports numbered below it came before the call
     };
-    // What a call left: the time the index holds for the path, and whether
-    // the file still has that time.
+    // What a call left: the time the index holds for the path, and the
+    // file's time now (either nullopt when there is none).
     struct Outcome {
         std::optional<int64_t> indexed;
-        bool current = false;
+        std::optional<int64_t> now;
     };
     struct Counts {
         int32_t done = 0;
@@ -45,7 +45,7 @@ public:
     // whatever came of it. When no other call on its key runs, read() (made
     // without the lock, and again if another call on the key ended meanwhile)
     // gives the outcome; its time is kept for later reports, and each queued
-    // report that saw that time counts as done while the file is current.
+    // report that saw that time counts as done while the file still has it.
     // A read that throws counts as nothing indexed.
     void end(const Call &call, const std::function<Outcome()> &read);
 

@@ -74,6 +74,8 @@ public:
     std::vector<std::string> chunk_text(const std::string &text) const;
 
     // ---- documents (engine_documents.cpp) ----
+    // Indexing and removal each settle the watcher's reports of path (see
+    // DocumentCall).
 
     bool add_document(const std::string &path);
     bool add_text_document(const std::string &path, const std::string &text);
@@ -142,19 +144,30 @@ public:
     // "Indexing: <file name>" or "Preparing...", then " (done/total)" once
     // anything was reported.
     std::string get_indexing_status();
-    // The host's indexing or removal call on path begins and ends. Reports of
-    // path made before it began are then done; those made since, when the
-    // last call on path to end leaves the index holding the file as they saw
-    // it and as it is now. The time the index holds is kept, so that a later
-    // report of a change already indexed counts as done at once. Paths match
-    // as the file system names them, in the stored path form with repeated
-    // separators counting as one.
-    ChangeQueue::Call begin_document_call(const std::string &path);
-    void end_document_call(const std::string &path, const ChangeQueue::Call &call);
 
     ReadRetryPolicy read_retry;
 
 private:
+    // While it lives, one indexing or removal call on path for the watcher's
+    // reports of it (engine_progress.cpp). Reports made before it began are
+    // done when it ends; those made since, when the last call on path to end
+    // leaves the index holding the file as they saw it and as it is now. The
+    // time the index holds is kept, so that a later report of a change already
+    // indexed counts as done at once. Paths match as the file system names
+    // them, in the stored path form with repeated separators counting as one.
+    class DocumentCall {
+    public:
+        DocumentCall(Engine &engine, const std::string &path) noexcept;
+        ~DocumentCall();
+        DocumentCall(const DocumentCall &) = delete;
+        DocumentCall &operator=(const DocumentCall &) = delete;
+
+    private:
+        Engine &engine;
+        const std::string &path;
+        std::optional<ChangeQueue::Call> call;  // none when it could not be counted
+    };
+
     bool init_steps();
     // Embeds again the stored chunks whose point a crash lost, and saves the
     // repaired index (engine_index_repair.cpp).

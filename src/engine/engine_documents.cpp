@@ -70,6 +70,7 @@ Engine::ChunkTally Engine::store_chunks(const std::string &path, const fs::path 
 
 bool Engine::add_document(const std::string &path) {
     if (!initialized) return false;
+    const DocumentCall settling(*this, path);
     const fs::path fspath = platform::path_from_host(path);
     const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
@@ -111,6 +112,7 @@ bool Engine::add_document(const std::string &path) {
 
 bool Engine::add_text_document(const std::string &path, const std::string &text) {
     if (!initialized) return false;
+    const DocumentCall settling(*this, path);
     const fs::path fspath = platform::path_from_host(path);
     const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
 
@@ -132,6 +134,7 @@ bool Engine::add_text_document(const std::string &path, const std::string &text)
 
 void Engine::remove_document(const std::string &path) {
     if (!initialized) return;
+    const DocumentCall settling(*this, path);
     const DocumentLocks::Hold hold = document_locks.lock(normalize_path(path));
     remove_stored_document(path);
 }

@@ -5,7 +5,6 @@
 
 #include "platform/filesystem.h"
 #include "platform/paths.h"
-#include "store/modification_time.h"
 
 namespace {
 
@@ -42,23 +41,28 @@ std::optional<int64_t> file_time(const std::string &path) noexcept {
 
 } // namespace
 
-void Engine::enqueue_changed_file(const std::string &path) {
-    const std::string key = queue_key(path);
-    changes.report(key, file_time(path));
+void Engine::enqueue_changed_file(const std::string &path) { changes.report(queue_key(path), file_time(path)); }
+
+Engine::DocumentCall::DocumentCall(Engine &engine, const std::string &path) noexcept : engine(engine), path(path) {
+    try {
+        call = engine.changes.begin(queue_key(path));
+    } catch (...) {
+        // Only the progress count stays behind.
+    }
 }
 
-ChangeQueue::Call Engine::begin_document_call(const std::string &path) { return changes.begin(queue_key(path)); }
-
-void Engine::end_document_call(const std::string &path, const ChangeQueue::Call &call) {
-    changes.end(call, [&] {
-        ChangeQueue::Outcome outcome;
-        outcome.indexed = store ? store->indexed_time(path) : std::nullopt;
-        if (outcome.indexed) {
-            const std::optional<int64_t> now = file_time(path);
-            outcome.current = now && same_modification_time(*now, *outcome.indexed);
-        }
-        return outcome;
-    });
+Engine::DocumentCall::~DocumentCall() {
+    if (!call) return;
+    try {
+        engine.changes.end(*call, [this] {
+            ChangeQueue::Outcome outcome;
+            outcome.indexed = engine.store ? engine.store->indexed_time(path) : std::nullopt;
+            if (outcome.indexed) outcome.now = file_time(path);
+            return outcome;
+        });
+    } catch (...) {
+        // Only the progress count is behind; the call's own result stands.
+    }
 }
 
 void Engine::get_indexing_progress(int *done, int *total) {
