@@ -15,23 +15,27 @@ protected:
 };
 
 TEST_F(ApiIndexing, ReportedFilesLeaveTheQueueWhenTheHostDealsWithThem) {
-    const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), missing = dir.str("missing.txt");
-    // b as a watched directory given with a trailing separator reports it
-    for (const std::string &p : {a, native(dir.str() + "//b.txt"), a, missing}) h->engine->enqueue_changed_file(p);
-    EXPECT_EQ(status(h.get()), "Preparing... (0/4)");
+    const std::string a = dir.str("a.txt"), b = dir.str("b.txt"), empty = dir.str("vazio.txt");
+    write_file(a, "x"), write_file(b, "x"), write_file(empty, "");
+    // b as a watched directory given with a trailing separator reports it;
+    // a file gone again by the time it is looked at is done at once
+    for (const std::string &p : {a, native(dir.str() + "//b.txt"), a, empty, dir.str("missing.txt")})
+        h->engine->enqueue_changed_file(p);
+    EXPECT_EQ(status(h.get()), "Preparing... (1/5)");
     CapturedOutput quiet;
     ASSERT_EQ(rag_add_text_document(h.get(), a.c_str(), "texto do documento"), RAG_OK);
-    EXPECT_EQ(status(h.get()), "Preparing... (2/4)");  // both reports of a
-    EXPECT_EQ(rag_add_document(h.get(), missing.c_str()), RAG_ERR_DOCUMENT_FAILED);
-    EXPECT_EQ(status(h.get()), "Preparing... (3/4)");
+    EXPECT_EQ(status(h.get()), "Preparing... (3/5)");  // both reports of a
+    EXPECT_EQ(rag_add_document(h.get(), empty.c_str()), RAG_ERR_DOCUMENT_FAILED);
+    EXPECT_EQ(status(h.get()), "Preparing... (4/5)");
     ASSERT_EQ(rag_remove_document(h.get(), (b + "/").c_str()), RAG_OK);  // same stored form
     EXPECT_EQ(status(h.get()), "");
-    EXPECT_EQ(progress(h.get()), std::make_pair(4, 4));
+    EXPECT_EQ(progress(h.get()), std::make_pair(5, 5));
 }
 
 TEST_F(ApiIndexing, StatusNamesTheFileAnotherThreadIsIndexing) {
     std::string text;
     for (int i = 0; i < 60; ++i) text += "palavra" + std::to_string(i) + " ";
+    write_file(dir.path() / "outro.txt", "x");
     h->engine->enqueue_changed_file(dir.str("outro.txt"));
     CapturedOutput quiet;
     // Indexing one short file is quick: try again until a poll lands in it.
@@ -89,6 +93,60 @@ TEST(ApiIndexingAtOnce, AFileTheHostWritesAndIndexesAtOnceIsDone) {
     fs::rename(source.path() / "pronto.txt", ready);
     EXPECT_TRUE(eventually([&] { return progress(h.get()).second == 10; }));
     EXPECT_TRUE(settled(10)) << status(h.get());
+}
+
+// A file that shows up and goes again before the host looks at it (a word
+// processor's owner file, a download moved elsewhere) leaves nothing waiting;
+// one written again right after it went, or one still there, waits for the host.
+TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
+    TempDir outside;
+    CapturedOutput quiet;
+    rag_start_watching(h.get());
+    const std::string ready = dir.str("pronto.txt");
+    ASSERT_TRUE(eventually([&] { return write_file(ready, "x"), progress(h.get()).second > 0; }));
+    ASSERT_EQ(rag_add_document(h.get(), ready.c_str()), RAG_OK);
+    int total = progress(h.get()).second;
+    const auto settled = [&] { return progress(h.get()) == std::make_pair(total, total) && status(h.get()).empty(); };
+    // Writes path and waits for its report, which then waits for the host.
+    const auto reported = [&](const fs::path &path) {
+        write_file(path, "x");
+        ++total;
+        return eventually([&] { return progress(h.get()).second == total; }) &&
+               progress(h.get()) == std::make_pair(total - 1, total);
+    };
+
+    ASSERT_TRUE(reported(dir.path() / "~$contrato.docx"));
+    fs::remove(dir.path() / "~$contrato.docx");
+    EXPECT_TRUE(eventually(settled)) << status(h.get());
+    ASSERT_TRUE(reported(dir.path() / "relatorio.pdf"));
+    fs::rename(dir.path() / "relatorio.pdf", outside.path() / "relatorio.pdf");
+    EXPECT_TRUE(eventually(settled)) << status(h.get());
+#ifndef _WIN32  // Windows is asked for file names only: a directory moved out is not seen
+    fs::create_directory(dir.path() / "pasta");
+    ASSERT_TRUE(reported(dir.path() / "pasta" / "nota.md"));
+    fs::rename(dir.path() / "pasta", outside.path() / "pasta");
+    EXPECT_TRUE(eventually(settled)) << status(h.get());
+    // Moved back in at once: what it holds is new to the tree again.
+    fs::rename(outside.path() / "pasta", dir.path() / "pasta");
+    ++total;
+    ASSERT_TRUE(eventually([&] { return progress(h.get()) == std::make_pair(total - 1, total); }));
+    fs::remove_all(dir.path() / "pasta");
+    EXPECT_TRUE(eventually(settled)) << status(h.get());
+#endif
+
+    // Saved by deleting and writing anew: reported again within the 2 s.
+    const std::string a = dir.str("a.txt"), still = dir.str("ainda.txt");
+    ASSERT_TRUE(reported(a));
+    fs::remove(a);
+    write_file(a, "y");
+    write_file(still, "x");
+    total += 2;
+    ASSERT_TRUE(eventually([&] { return progress(h.get()).second >= total; }));
+    EXPECT_EQ(progress(h.get()).second, total);
+    h->engine->settle_gone_file(still);  // not gone
+    ASSERT_EQ(rag_add_document(h.get(), a.c_str()), RAG_OK);
+    EXPECT_EQ(progress(h.get()), std::make_pair(total - 1, total));
+    EXPECT_EQ(status(h.get()), "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")");
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {

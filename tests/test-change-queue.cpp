@@ -45,4 +45,17 @@ TEST(ChangeQueue, AReportDuringACallIsJudgedByWhatTheCallLeft) {
     EXPECT_FALSE(q.counts().pending);
 }
 
+// A file seen gone settles only the reports queued before it was looked at.
+TEST(ChangeQueue, AGoneFileSettlesTheReportsQueuedBeforeItWasSeenGone) {
+    ChangeQueue q;
+    q.report("d/a.txt", kOld);
+    q.report("d/b.txt", kOld);
+    q.report("e/c.txt", kOld);
+    const ChangeQueue::Queued queued = q.queued("d", "d/");
+    EXPECT_EQ(queued.keys, (std::vector<std::string>{"d/a.txt", "d/b.txt"}));
+    q.report("d/a.txt", kNew);  // written again after the look
+    q.settle_gone({"d/a.txt"}, queued.mark);
+    EXPECT_EQ(progress(q), std::make_pair(1, 4));
+}
+
 } // namespace

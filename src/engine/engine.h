@@ -136,8 +136,13 @@ public:
     // None waits on the file system or the store under the queue's lock.
 
     // The watcher's callback: queues path and counts it in the total; a change
-    // the host has indexed already counts as done at once instead.
+    // the host has indexed already, or a file gone again, counts as done at
+    // once instead.
     void enqueue_changed_file(const std::string &path);
+    // The watcher's callback for a file or directory deleted or moved away:
+    // queued reports of path, or of files below it, whose file is gone now
+    // count as done.
+    void settle_gone_file(const std::string &path);
     // Counters, each written only when its pointer is not null.
     void get_indexing_progress(int *done, int *total);
     // "" when nothing is queued and no file is being indexed; otherwise

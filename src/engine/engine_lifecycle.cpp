@@ -122,8 +122,8 @@ bool Engine::init_steps() {
     {
         std::lock_guard<std::mutex> lock(watch_mutex);
         indexer = std::make_unique<Indexer>(
-            config.watch_dir, [this](const std::string &path) { enqueue_changed_file(path); },
-            kDebounceMs);
+            config.watch_dir, [this](const std::string &path) { enqueue_changed_file(path); }, kDebounceMs,
+            [this](const std::string &path) { settle_gone_file(path); });
     }
     initialized = true;
     log_stdout("[Engine] Initialization complete. (Flutter-driven indexing)\n");

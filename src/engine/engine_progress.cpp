@@ -39,9 +39,33 @@ std::optional<int64_t> file_time(const std::string &path) noexcept {
     }
 }
 
+// Whether path names nothing now; false when that cannot be told.
+bool is_gone(const std::string &path) noexcept {
+    try {
+        return !platform::path_exists(platform::path_from_host(path));
+    } catch (const std::exception &) {
+        return false;
+    }
+}
+
 } // namespace
 
-void Engine::enqueue_changed_file(const std::string &path) { changes.report(queue_key(path), file_time(path)); }
+void Engine::enqueue_changed_file(const std::string &path) {
+    const std::string key = queue_key(path);
+    const std::optional<int64_t> seen = file_time(path);
+    if (!seen && is_gone(path)) changes.report_gone();
+    else changes.report(key, seen);
+}
+
+void Engine::settle_gone_file(const std::string &path) {
+    const std::string key = queue_key(path);
+    const ChangeQueue::Queued queued = changes.queued(key, key + platform::path_separator());
+    // A key names its file as the file system does, so it can be looked at.
+    std::vector<std::string> gone;
+    for (const std::string &k : queued.keys)
+        if (is_gone(k)) gone.push_back(k);
+    changes.settle_gone(gone, queued.mark);
+}
 
 Engine::DocumentCall::DocumentCall(Engine &engine, const std::string &path) noexcept : engine(engine), path(path) {
     try {

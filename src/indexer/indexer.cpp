@@ -14,8 +14,8 @@ constexpr int kWaitSliceMs = 1000;
 
 } // namespace
 
-Indexer::Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms)
-    : directory(directory), on_change(std::move(on_change)), debounce_ms(debounce_ms) {}
+Indexer::Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms, ChangeCallback on_gone)
+    : directory(directory), on_change(std::move(on_change)), debounce_ms(debounce_ms), on_gone(std::move(on_gone)) {}
 
 Indexer::~Indexer() {
     try {
@@ -77,12 +77,18 @@ void Indexer::watch_loop(platform::DirectoryWatch &w) {
             if (!batch.error.empty()) log_stderr("[Indexer] " + batch.error + "\n");
             return;
         }
-        for (const std::string &name : batch.names) report(name);
+        for (const platform::DirectoryWatch::Change &change : batch.changes) handle(change);
     }
 }
 
-void Indexer::report(const std::string &name) {
-    const std::string path = directory + platform::path_separator() + name;
+void Indexer::handle(const platform::DirectoryWatch::Change &change) {
+    using Kind = platform::DirectoryWatch::Change::Kind;
+    const std::string path = directory + platform::path_separator() + change.name;
+    if (change.kind == Kind::written) report(path);
+    else report_gone(path, change.kind == Kind::directory_gone);
+}
+
+void Indexer::report(const std::string &path) {
     if (!is_supported_file(path)) return;
     const auto now = std::chrono::steady_clock::now();
     const auto debounced = [&](std::chrono::steady_clock::time_point at) {
@@ -97,9 +103,27 @@ void Indexer::report(const std::string &name) {
     }
     last_event[path] = now;
     log_stdout("[Indexer] File changed: " + path + "\n");
-    if (!on_change) return;
+    call(on_change, path);
+}
+
+// A name written again right after it went away (an editor that saves by
+// replacing the file) is a new change, so its debounce window ends here.
+void Indexer::report_gone(const std::string &path, bool is_directory) {
+    if (is_directory) {
+        const std::string below = path + platform::path_separator();
+        for (auto it = last_event.begin(); it != last_event.end();)
+            it = it->first.compare(0, below.size(), below) == 0 ? last_event.erase(it) : std::next(it);
+    } else {
+        if (!is_supported_file(path)) return;
+        last_event.erase(path);
+    }
+    call(on_gone, path);
+}
+
+void Indexer::call(const ChangeCallback &callback, const std::string &path) {
+    if (!callback) return;
     try {
-        on_change(path);
+        callback(path);
     } catch (const std::exception &e) {
         // One lost report must not end watching.
         log_stderr("[Indexer] Change callback failed for " + path + ": " + e.what() + "\n");

@@ -12,17 +12,22 @@
 
 // Watches one directory tree on a background thread of idle priority and
 // reports each supported file that is created, written or renamed into it,
-// at most once per path within the debounce interval. It indexes nothing.
+// at most once per path within the debounce interval. Supported files and
+// (where the platform tells) directories that are deleted or moved away are
+// passed on too, so that their reports can settle; such a name may be
+// reported again at once. It indexes nothing.
 //
 // start, stop and destruction come from host threads and must not overlap;
-// on_change runs on the watcher thread and must not stop the watcher.
+// the callbacks run on the watcher thread and must not stop the watcher.
 class Indexer {
 public:
     using ChangeCallback = std::function<void(const std::string &)>;
 
     // Keeps the arguments; opens and starts nothing. directory is used as
-    // given, both to open and as the prefix of every reported path.
-    Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms);
+    // given, both to open and as the prefix of every path passed on.
+    // on_change gets changed files, on_gone the names that went away.
+    Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms,
+            ChangeCallback on_gone = nullptr);
     // Stops watching, then joins a watcher that ended by itself.
     ~Indexer();
     Indexer(const Indexer &) = delete;
@@ -39,11 +44,15 @@ public:
 private:
     void thread_main();
     void watch_loop(platform::DirectoryWatch &watch);
-    void report(const std::string &name);
+    void handle(const platform::DirectoryWatch::Change &change);
+    void report(const std::string &path);
+    void report_gone(const std::string &path, bool is_directory);
+    void call(const ChangeCallback &callback, const std::string &path);
 
     const std::string directory;
     const ChangeCallback on_change;
     const int debounce_ms;
+    const ChangeCallback on_gone;
     // Cleared by stop, by a start that could not start the thread, or by the
     // thread when it ends by itself (the directory cannot be opened, a wait
     // for changes failed).

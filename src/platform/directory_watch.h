@@ -15,21 +15,31 @@ namespace platform {
 
 class DirectoryWatch {
 public:
+    // One change, named relative to the watched directory with this
+    // platform's separators; a name that cannot be converted is "".
+    struct Change {
+        enum class Kind {
+            written,         // a file created, written, given a new write time or moved in
+                             // (also inside a directory moved in)
+            gone,            // a file deleted or moved away (out of the tree, or renamed)
+            directory_gone,  // a directory deleted or moved away, with all below it;
+                             // Windows, asked for file names only, never reports one
+        };
+        Kind kind;
+        std::string name;
+    };
+
     // What one wait for changes ended with.
     struct Batch {
         enum class Status {
-            changed,    // names holds this batch; empty when the platform dropped changes (overflow)
+            changed,    // changes holds this batch; empty when the platform dropped changes (overflow)
             timed_out,  // nothing arrived within the wait
             woken,      // wake() was called
             failed,     // watching cannot go on; error says why ("" when there is nothing to log)
         };
         Status status = Status::timed_out;
-        // Files created, written, given a new write time or moved in (also
-        // inside a directory moved in), relative to the watched directory with
-        // this platform's separators, in the order they happened. Deletions,
-        // moves out and directories themselves are never listed. A name that
-        // cannot be converted is "".
-        std::vector<std::string> names;
+        // In the order they happened.
+        std::vector<Change> changes;
         std::string error;
         // With any status: the first directory below which changes go unseen
         // and why ("" when all is watched), once per walk of the tree.

@@ -18,9 +18,10 @@
 namespace platform {
 namespace {
 
-// Files: created, written, new times (IN_ATTRIB), moved in. Directories: also
-// moved out, so that their watches can follow them. The root may be a link.
-constexpr uint32_t kWatchMask = IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO | IN_MOVED_FROM | IN_ONLYDIR;
+// Created, written, new times (IN_ATTRIB), moved in, deleted, moved away.
+// The root may be a link.
+constexpr uint32_t kWatchMask =
+    IN_CREATE | IN_MODIFY | IN_ATTRIB | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR;
 constexpr size_t kBufferSize = 65536;
 
 std::string join(const std::string &parent, const std::string &name) {
@@ -63,6 +64,8 @@ bool has_new_modification_time(const std::string &path) {
 } // namespace
 
 struct DirectoryWatch::State {
+    using Change = DirectoryWatch::Change;
+
     std::atomic<bool> woken{false};
     int wake_fd = -1;
 
@@ -80,11 +83,11 @@ struct DirectoryWatch::State {
     // Watches the directory relative and everything below it. Each directory
     // is read whole and closed before its subdirectories are visited, so the
     // depth of a tree costs no descriptors. With files set, the files met are
-    // listed too: they came into the tree with it (moved in), or were written
-    // before a watch existed (just created). Gives up once woken. The first
-    // subtree left unwatched is described in note, unless it holds one already.
-    // Returns errno when relative itself cannot be watched, else 0.
-    int watch_tree(const std::string &relative, std::vector<std::string> *files, std::string &note) {
+    // listed too, as written: they came into the tree with it (moved in), or
+    // were written before a watch existed (just created). Gives up once woken.
+    // The first subtree left unwatched is described in note, unless it holds
+    // one already. Returns errno when relative itself cannot be watched, else 0.
+    int watch_tree(const std::string &relative, std::vector<Change> *files, std::string &note) {
         const auto unwatched = [&](const std::string &what, int error) {
             if (note.empty() && !is_gone(error)) note = what + reason(error);
         };
@@ -112,7 +115,7 @@ struct DirectoryWatch::State {
                 if (name == "." || name == "..") continue;
                 const std::string child = join(dir, name);
                 if (is_directory(full(child), entry)) pending.push_back(child);
-                else if (files) files->push_back(child);
+                else if (files) files->push_back({Change::Kind::written, child});
             }
             ::closedir(listing);
         }
@@ -160,13 +163,19 @@ struct DirectoryWatch::State {
         if (dir == dirs.end() || event.len == 0) return true;
         const std::string relative = join(dir->second, event.name);
         if (event.mask & IN_ISDIR) {
+            // A deleted directory's watch ends by itself (IN_IGNORED).
             if (event.mask & IN_MOVED_FROM) forget_tree(relative);
-            else if (event.mask & (IN_CREATE | IN_MOVED_TO)) watch_tree(relative, &batch.names, batch.note);
+            if (event.mask & (IN_MOVED_FROM | IN_DELETE))
+                batch.changes.push_back({Change::Kind::directory_gone, relative});
+            else if (event.mask & (IN_CREATE | IN_MOVED_TO))
+                watch_tree(relative, &batch.changes, batch.note);
             return true;
         }
-        if ((event.mask & (IN_CREATE | IN_MODIFY | IN_MOVED_TO)) ||
-            ((event.mask & IN_ATTRIB) && has_new_modification_time(full(relative))))
-            batch.names.push_back(relative);
+        if (event.mask & (IN_MOVED_FROM | IN_DELETE))
+            batch.changes.push_back({Change::Kind::gone, relative});
+        else if ((event.mask & (IN_CREATE | IN_MODIFY | IN_MOVED_TO)) ||
+                 ((event.mask & IN_ATTRIB) && has_new_modification_time(full(relative))))
+            batch.changes.push_back({Change::Kind::written, relative});
         return true;
     }
 };

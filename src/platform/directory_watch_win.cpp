@@ -30,14 +30,29 @@ std::string host_name(const FILE_NOTIFY_INFORMATION &record, const std::string &
     }
 }
 
-bool is_reported(DWORD action) {
-    return action == FILE_ACTION_ADDED || action == FILE_ACTION_MODIFIED ||
-           action == FILE_ACTION_RENAMED_NEW_NAME;
+// The kind of change a record reports; false for actions that are not listed.
+bool kind_of(DWORD action, DirectoryWatch::Change::Kind &kind) {
+    using Kind = DirectoryWatch::Change::Kind;
+    switch (action) {
+    case FILE_ACTION_ADDED:
+    case FILE_ACTION_MODIFIED:
+    case FILE_ACTION_RENAMED_NEW_NAME:
+        kind = Kind::written;
+        return true;
+    case FILE_ACTION_REMOVED:
+    case FILE_ACTION_RENAMED_OLD_NAME:
+        kind = Kind::gone;
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
 
 struct DirectoryWatch::State {
+    using Change = DirectoryWatch::Change;
+
     // wake() may come from another thread: it cancels the pending read under
     // the guard, and the handle is closed only under the same guard, so a
     // closed (or reused) handle is never cancelled.
@@ -67,12 +82,13 @@ struct DirectoryWatch::State {
         return 0;
     }
 
-    void walk(DWORD bytes, std::vector<std::string> &names) const {
+    void walk(DWORD bytes, std::vector<Change> &changes) const {
         constexpr DWORD kHeader = offsetof(FILE_NOTIFY_INFORMATION, FileName);
         for (DWORD at = 0; at + kHeader <= bytes;) {
             const auto &record = *reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(buffer + at);
             if (at + kHeader + record.FileNameLength > bytes) break;
-            if (is_reported(record.Action)) names.push_back(host_name(record, given));
+            Change::Kind kind;
+            if (kind_of(record.Action, kind)) changes.push_back({kind, host_name(record, given)});
             if (record.NextEntryOffset == 0) break;
             at += record.NextEntryOffset;
         }
@@ -149,7 +165,7 @@ DirectoryWatch::Batch DirectoryWatch::next_batch(int timeout_ms) {
         return batch;
     }
     batch.status = Batch::Status::changed;
-    state->walk(bytes, batch.names);  // 0 bytes: the platform dropped changes
+    state->walk(bytes, batch.changes);  // 0 bytes: the platform dropped changes
     return batch;
 }
 
