@@ -187,14 +187,21 @@ RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *qu
  * counts as done when the last of them to end leaves the file indexed as it
  * was reported and as it is now, else it waits for the next call; one
  * reported later, of a file already indexed as it is, counts as done at once.
+ * A change to a file that is gone again (deleted, or moved or renamed away,
+ * before the host dealt with it) counts as done once the watcher sees it go,
+ * or at once when the file was gone by the time it was reported. On Linux
+ * that includes the files of a directory deleted or moved away; on Windows,
+ * where the watcher sees file names only, files leave one by one, and those
+ * of a directory moved out of the tree keep waiting.
  * Paths naming one file match in either of the forms rag_create reads. May
- * run while another thread indexes, and never waits on the file system. */
+ * run while another thread indexes; never waits on the file system or on
+ * the watcher's thread. */
 RAG_API int rag_get_indexing_progress(rag_handle *h, int *done, int *total);
 
 /* A one-line status, whole or not at all: "" when nothing waits and nothing is
  * being indexed, else "Indexing: <file name>" or "Preparing...", followed by
  * " (done/total)" once the watcher reported anything. May run while another
- * thread indexes, and never waits on the file system. */
+ * thread indexes; never waits on the file system or on the watcher's thread. */
 RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
 
 /* Starts watching the watch_dir tree on a background thread of idle priority
@@ -202,8 +209,12 @@ RAG_API int rag_get_indexing_status(rag_handle *h, char *buf, int buf_size);
  * happens). Supported files (.txt .md .rst .csv .log .pdf .docx .html .htm)
  * that are created, written or renamed into the tree are counted and queued,
  * each path at most once per 2 seconds; the host still indexes them itself.
- * Deletions are not reported. A directory that cannot be opened, or a failure
- * to go on watching, ends watching (see the log); call again to retry. */
+ * On Linux that includes the files inside a directory moved into the tree; on
+ * Windows, where the watcher sees file names only, it does not. Deletions and
+ * moves away are not counted: they settle what was queued for the files gone
+ * (see rag_get_indexing_progress), and a name written again right after it
+ * went is reported again at once. A directory that cannot be opened, or a
+ * failure to go on watching, ends watching (see the log); call again to retry. */
 RAG_API void rag_start_watching(rag_handle *h);
 
 /* Stops watching and waits for the thread (within about a second).

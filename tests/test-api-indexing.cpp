@@ -121,6 +121,13 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     ASSERT_TRUE(reported(dir.path() / "relatorio.pdf"));
     fs::rename(dir.path() / "relatorio.pdf", outside.path() / "relatorio.pdf");
     EXPECT_TRUE(eventually(settled)) << status(h.get());
+    // Renamed in the tree: the old name settles, the new one waits.
+    ASSERT_TRUE(reported(dir.path() / "rascunho.md"));
+    fs::rename(dir.path() / "rascunho.md", dir.path() / "final.md");
+    ++total;
+    ASSERT_TRUE(eventually([&] { return progress(h.get()) == std::make_pair(total - 1, total); }));
+    fs::remove(dir.path() / "final.md");
+    EXPECT_TRUE(eventually(settled)) << status(h.get());
 #ifndef _WIN32  // Windows is asked for file names only: a directory moved out is not seen
     fs::create_directory(dir.path() / "pasta");
     ASSERT_TRUE(reported(dir.path() / "pasta" / "nota.md"));
