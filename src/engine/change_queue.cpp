@@ -87,7 +87,7 @@ void ChangeQueue::end(const Call &call, const std::function<Outcome()> &read) {
         else indexed_times.erase(call.key);
         const bool current = indexed && saw(outcome.now, *indexed);
         settle([&](const Report &r) {
-            return before_call(r) || (r.key == call.key && current && saw(r.seen, *indexed));
+            return r.key == call.key && (r.seq < call.mark || (current && saw(r.seen, *indexed)));
         });
         return;
     }

@@ -30,21 +30,19 @@ std::string queue_key(const std::string &path) {
     return key;
 }
 
-// The file's modification time; nullopt when there is none to read.
-std::optional<int64_t> file_time(const std::string &path) noexcept {
-    try {
-        return platform::last_write_ticks_if_exists(platform::path_from_host(path));
-    } catch (const std::exception &) {
-        return std::nullopt;
-    }
-}
+// What can be seen of a file: gone, or there with its modification time
+// (nullopt when that cannot be read; then it is not known to be gone either).
+struct FileLook {
+    bool gone = false;
+    std::optional<int64_t> time;
+};
 
-// Whether path names nothing now; false when that cannot be told.
-bool is_gone(const std::string &path) noexcept {
+FileLook look_at(const std::string &path) noexcept {
     try {
-        return !platform::path_exists(platform::path_from_host(path));
+        const std::optional<int64_t> time = platform::last_write_ticks_if_exists(platform::path_from_host(path));
+        return {!time, time};
     } catch (const std::exception &) {
-        return false;
+        return {};
     }
 }
 
@@ -52,9 +50,9 @@ bool is_gone(const std::string &path) noexcept {
 
 void Engine::enqueue_changed_file(const std::string &path) {
     const std::string key = queue_key(path);
-    const std::optional<int64_t> seen = file_time(path);
-    if (!seen && is_gone(path)) changes.report_gone();
-    else changes.report(key, seen);
+    const FileLook look = look_at(path);
+    if (look.gone) changes.report_gone();
+    else changes.report(key, look.time);
 }
 
 void Engine::settle_gone_file(const std::string &path) {
@@ -63,7 +61,7 @@ void Engine::settle_gone_file(const std::string &path) {
     // A key names its file as the file system does, so it can be looked at.
     std::vector<std::string> gone;
     for (const std::string &k : queued.keys)
-        if (is_gone(k)) gone.push_back(k);
+        if (look_at(k).gone) gone.push_back(k);
     changes.settle_gone(gone, queued.mark);
 }
 
@@ -81,7 +79,7 @@ Engine::DocumentCall::~DocumentCall() {
         engine.changes.end(*call, [this] {
             ChangeQueue::Outcome outcome;
             outcome.indexed = engine.store ? engine.store->indexed_time(path) : std::nullopt;
-            if (outcome.indexed) outcome.now = file_time(path);
+            if (outcome.indexed) outcome.now = look_at(path).time;
             return outcome;
         });
     } catch (...) {

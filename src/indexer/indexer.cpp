@@ -103,7 +103,7 @@ void Indexer::report(const std::string &path) {
     }
     last_event[path] = now;
     log_stdout("[Indexer] File changed: " + path + "\n");
-    call(on_change, path);
+    notify(on_change, path);
 }
 
 // A name written again right after it went away (an editor that saves by
@@ -117,10 +117,10 @@ void Indexer::report_gone(const std::string &path, bool is_directory) {
         if (!is_supported_file(path)) return;
         last_event.erase(path);
     }
-    call(on_gone, path);
+    notify(on_gone, path);
 }
 
-void Indexer::call(const ChangeCallback &callback, const std::string &path) {
+void Indexer::notify(const ChangeCallback &callback, const std::string &path) {
     if (!callback) return;
     try {
         callback(path);

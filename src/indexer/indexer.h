@@ -47,7 +47,7 @@ private:
     void handle(const platform::DirectoryWatch::Change &change);
     void report(const std::string &path);
     void report_gone(const std::string &path, bool is_directory);
-    void call(const ChangeCallback &callback, const std::string &path);
+    void notify(const ChangeCallback &callback, const std::string &path);
 
     const std::string directory;
     const ChangeCallback on_change;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <filesystem>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "platform/filesystem.h"
@@ -30,21 +31,19 @@ std::string host_name(const FILE_NOTIFY_INFORMATION &record, const std::string &
     }
 }
 
-// The kind of change a record reports; false for actions that are not listed.
-bool kind_of(DWORD action, DirectoryWatch::Change::Kind &kind) {
+// The kind of change a record reports; nullopt for actions that are not listed.
+std::optional<DirectoryWatch::Change::Kind> kind_of(DWORD action) {
     using Kind = DirectoryWatch::Change::Kind;
     switch (action) {
     case FILE_ACTION_ADDED:
     case FILE_ACTION_MODIFIED:
     case FILE_ACTION_RENAMED_NEW_NAME:
-        kind = Kind::written;
-        return true;
+        return Kind::written;
     case FILE_ACTION_REMOVED:
     case FILE_ACTION_RENAMED_OLD_NAME:
-        kind = Kind::gone;
-        return true;
+        return Kind::gone;
     default:
-        return false;
+        return std::nullopt;
     }
 }
 
@@ -87,8 +86,7 @@ struct DirectoryWatch::State {
         for (DWORD at = 0; at + kHeader <= bytes;) {
             const auto &record = *reinterpret_cast<const FILE_NOTIFY_INFORMATION *>(buffer + at);
             if (at + kHeader + record.FileNameLength > bytes) break;
-            Change::Kind kind;
-            if (kind_of(record.Action, kind)) changes.push_back({kind, host_name(record, given)});
+            if (const auto kind = kind_of(record.Action)) changes.push_back({*kind, host_name(record, given)});
             if (record.NextEntryOffset == 0) break;
             at += record.NextEntryOffset;
         }
