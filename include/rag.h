@@ -189,10 +189,13 @@ RAG_API int rag_rewrite_query(rag_handle *h, const char *history, const char *qu
  * reported later, of a file already indexed as it is, counts as done at once.
  * A change to a file that is gone again (deleted, or moved or renamed away,
  * before the host dealt with it) counts as done once the watcher sees it go,
- * or at once when the file was gone by the time it was reported. On Linux
- * that includes the files of a directory deleted or moved away; on Windows,
- * where the watcher sees file names only, files leave one by one, and those
- * of a directory moved out of the tree keep waiting.
+ * or at once when the file was gone by the time it was reported. One that
+ * went unseen, while watching was stopped or among changes the watcher lost
+ * because too many came at once, counts as done once watching starts again
+ * or has recovered from the loss. On Linux that includes the files of a
+ * directory deleted or moved away; on Windows, where the watcher sees file
+ * names only, files leave one by one, and those of a directory moved out of
+ * the tree wait until watching starts again.
  * Paths naming one file match in either of the forms rag_create reads. May
  * run while another thread indexes; never waits on the file system or on
  * the watcher's thread. */

@@ -107,12 +107,13 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     ASSERT_EQ(rag_add_document(h.get(), ready.c_str()), RAG_OK);
     int total = progress(h.get()).second;
     const auto settled = [&] { return progress(h.get()) == std::make_pair(total, total) && status(h.get()).empty(); };
-    // Writes path and waits for its report, which then waits for the host.
-    const auto reported = [&](const fs::path &path) {
+    // Writes path and waits for its report, which then waits for the host
+    // with waiting - 1 others.
+    const auto reported = [&](const fs::path &path, int waiting = 1) {
         write_file(path, "x");
         ++total;
         return eventually([&] { return progress(h.get()).second == total; }) &&
-               progress(h.get()) == std::make_pair(total - 1, total);
+               progress(h.get()) == std::make_pair(total - waiting, total);
     };
 
     ASSERT_TRUE(reported(dir.path() / "~$contrato.docx"));
@@ -141,6 +142,19 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     EXPECT_TRUE(eventually(settled)) << status(h.get());
 #endif
 
+    // Gone while nothing watched: settles once watching starts again; a file
+    // still there keeps waiting.
+    const std::string went = dir.str("saiu.txt"), stays = dir.str("fica.txt");
+    ASSERT_TRUE(reported(went));
+    ASSERT_TRUE(reported(stays, 2));
+    rag_stop_watching(h.get());
+    fs::remove(went);
+    rag_start_watching(h.get());
+    EXPECT_TRUE(eventually([&] { return progress(h.get()) == std::make_pair(total - 1, total); }));
+    EXPECT_EQ(status(h.get()), "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")");
+    ASSERT_EQ(rag_add_document(h.get(), stays.c_str()), RAG_OK);
+    EXPECT_TRUE(settled()) << status(h.get());
+
     // Saved by deleting and writing anew: reported again within the 2 s.
     const std::string a = dir.str("a.txt"), still = dir.str("ainda.txt");
     ASSERT_TRUE(reported(a));
@@ -154,6 +168,17 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     ASSERT_EQ(rag_add_document(h.get(), a.c_str()), RAG_OK);
     EXPECT_EQ(progress(h.get()), std::make_pair(total - 1, total));
     EXPECT_EQ(status(h.get()), "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")");
+}
+
+// A root ("/", "C:\\") ends in its separator already: the files below it are
+// those whose names begin with it.
+TEST_F(ApiIndexing, AWatchedRootSettlesTheReportsOfFilesGoneBelowIt) {
+    const std::string file = dir.str("a.txt");
+    write_file(file, "x");
+    h->engine->enqueue_changed_file(file);
+    fs::remove(file);
+    h->engine->settle_gone_file(fs::path(file).root_path().string());
+    EXPECT_EQ(progress(h.get()), std::make_pair(1, 1));
 }
 
 TEST_F(ApiIndexing, WatchingQueuesChangedFilesWhileItRuns) {

@@ -33,9 +33,10 @@ TEST(SupportedFile, ExtensionOfTheLastElement) {
 }
 
 // The callback's paths; it throws for throw_for, and waits at hold_at while the test holds gate.
+// The gone callback's paths are kept apart.
 struct Reports {
     std::mutex mutex, gate;
-    std::vector<std::string> paths;
+    std::vector<std::string> paths, gone;
     std::string throw_for, hold_at;
 
     Indexer::ChangeCallback callback() {
@@ -47,9 +48,15 @@ struct Reports {
             if (path == throw_for) throw std::runtime_error("boom");
         };
     }
-    size_t count(const std::string &path) {
+    Indexer::ChangeCallback gone_callback() {
+        return [this](const std::string &path) {
+            std::lock_guard<std::mutex> lock(mutex);
+            gone.push_back(path);
+        };
+    }
+    size_t count(const std::string &path, const std::vector<std::string> Reports::*of = &Reports::paths) {
         std::lock_guard<std::mutex> lock(mutex);
-        return static_cast<size_t>(std::count(paths.begin(), paths.end(), path));
+        return static_cast<size_t>(std::count((this->*of).begin(), (this->*of).end(), path));
     }
     // Writes path until it is reported once more: from then on changes are seen.
     void touch_until_watching(const std::string &path) {
@@ -123,8 +130,9 @@ TEST(Indexer, MissingDirectoryEndsTheWatcherUntilTheNextStartWhichReportsAgainAf
 }
 
 #ifndef _WIN32
-// Holds the watcher at reports.hold_at while its event queue overflows and from
-// is moved to to: the watches must then be set up anew for the tree as it is.
+// Holds the watcher at reports.hold_at while its event queue overflows, from
+// is moved to to and dir's gone.txt is deleted: the watches must then be set up
+// anew for the tree as it is, and names below it may have gone unseen.
 void lose_events(Reports &reports, const fs::path &dir, const fs::path &from, const fs::path &to) {
     std::lock_guard<std::mutex> hold(reports.gate);
     reports.touch_until_watching(reports.hold_at);
@@ -134,6 +142,7 @@ void lose_events(Reports &reports, const fs::path &dir, const fs::path &from, co
     for (size_t i = 0; i <= queue; ++i)  // two events each
         fs::rename(dir / (i % 2 ? "b.tmp" : "a.tmp"), dir / (i % 2 ? "a.tmp" : "b.tmp"));
     fs::rename(from, to);
+    fs::remove(dir / "gone.txt");
 }
 
 // Watching a tree here means walking it first; a stop must cut that walk short.
@@ -155,7 +164,9 @@ TEST(Indexer, StopDoesNotWaitForTheWalkOfALargeTree) {
 
 // The watches cover the tree as it is: walked with one directory open at a time,
 // the first directory that cannot be listed named, and set up anew after lost
-// events, so that a directory moved out meanwhile is no longer reported.
+// events, so that a directory moved out meanwhile is no longer reported; the
+// directory itself is then passed on as gone, since a file deleted meanwhile
+// was not seen to go.
 // Watching that failed starts again: a start with no descriptor for its
 // wake-up, and watches that cannot be set up anew because the tree moved away.
 TEST(Indexer, WatchesTheTreeAsItIsAndStartsAgainAfterFailing) {
@@ -166,7 +177,7 @@ TEST(Indexer, WatchesTheTreeAsItIsAndStartsAgainAfterFailing) {
     Reports reports;
     reports.hold_at = dir.str("hold.txt");
     CapturedOutput out;
-    Indexer indexer(dir.str(), reports.callback(), 0);
+    Indexer indexer(dir.str(), reports.callback(), 0, reports.gone_callback());
     rlimit saved{};
     getrlimit(RLIMIT_NOFILE, &saved);
     // The two lowest free descriptors go to the wake-up and the inotify instance.
@@ -190,8 +201,12 @@ TEST(Indexer, WatchesTheTreeAsItIsAndStartsAgainAfterFailing) {
         indexer.stop();
     }
     indexer.start();
+    reports.touch_until_watching(dir.str("gone.txt"));
+    const size_t checks = reports.count(dir.str(), &Reports::gone);
     lose_events(reports, dir.path(), dir.path() / "old", outside.path() / "old");
     reports.touch_until_watching((deep / "k.txt").string());
+    EXPECT_EQ(reports.count(dir.str("gone.txt"), &Reports::gone), 0u);  // its deletion was lost
+    EXPECT_EQ(reports.count(dir.str(), &Reports::gone), checks + 1);
     write_file(outside.path() / "old" / "y.txt", "x");
     reports.touch_until_watching(dir.str("zz.txt"));
     EXPECT_EQ(reports.count(dir.str("old/y.txt")), 0u);

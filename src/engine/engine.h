@@ -139,7 +139,8 @@ public:
     // the host has indexed already, or a file gone again, counts as done at
     // once instead.
     void enqueue_changed_file(const std::string &path);
-    // The watcher's callback for a file or directory deleted or moved away:
+    // The watcher's callback for a file or directory deleted or moved away,
+    // and for the watched directory when files below it may have gone unseen:
     // queued reports of path, or of files below it, whose file is gone now
     // count as done.
     void settle_gone_file(const std::string &path);

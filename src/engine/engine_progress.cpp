@@ -57,7 +57,9 @@ void Engine::enqueue_changed_file(const std::string &path) {
 
 void Engine::settle_gone_file(const std::string &path) {
     const std::string key = queue_key(path);
-    const ChangeQueue::Queued queued = changes.queued(key, key + platform::path_separator());
+    // A root ("/", "C:\\") ends in its separator already.
+    const char sep = platform::path_separator();
+    const ChangeQueue::Queued queued = changes.queued(key, !key.empty() && key.back() == sep ? key : key + sep);
     // A key names its file as the file system does, so it can be looked at.
     std::vector<std::string> gone;
     for (const std::string &k : queued.keys)

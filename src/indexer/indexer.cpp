@@ -69,6 +69,8 @@ void Indexer::watch_loop(platform::DirectoryWatch &w) {
                    std::to_string(error) + ")\n");
         return;
     }
+    // Files may have gone while nothing watched.
+    notify(on_gone, directory);
     while (running.load()) {
         const platform::DirectoryWatch::Batch batch = w.next_batch(kWaitSliceMs);
         if (!running.load()) return;  // a batch not yet walked is dropped
@@ -78,6 +80,7 @@ void Indexer::watch_loop(platform::DirectoryWatch &w) {
             return;
         }
         for (const platform::DirectoryWatch::Change &change : batch.changes) handle(change);
+        if (batch.lost) notify(on_gone, directory);
     }
 }
 

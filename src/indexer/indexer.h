@@ -15,7 +15,9 @@
 // at most once per path within the debounce interval. Supported files and
 // (where the platform tells) directories that are deleted or moved away are
 // passed on too, so that their reports can settle; such a name may be
-// reported again at once. It indexes nothing.
+// reported again at once. So is the directory itself whenever names below it
+// may have gone unseen: as each run begins, and after lost events. It indexes
+// nothing.
 //
 // start, stop and destruction come from host threads and must not overlap;
 // the callbacks run on the watcher thread and must not stop the watcher.
@@ -25,7 +27,8 @@ public:
 
     // Keeps the arguments; opens and starts nothing. directory is used as
     // given, both to open and as the prefix of every path passed on.
-    // on_change gets changed files, on_gone the names that went away.
+    // on_change gets changed files, on_gone the names that went away and the
+    // directory whenever any name below it may have.
     Indexer(const std::string &directory, ChangeCallback on_change, int debounce_ms,
             ChangeCallback on_gone = nullptr);
     // Stops watching, then joins a watcher that ended by itself.

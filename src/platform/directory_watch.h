@@ -32,7 +32,7 @@ public:
     // What one wait for changes ended with.
     struct Batch {
         enum class Status {
-            changed,    // changes holds this batch; empty when the platform dropped changes (overflow)
+            changed,    // changes holds this batch (see lost)
             timed_out,  // nothing arrived within the wait
             woken,      // wake() was called
             failed,     // watching cannot go on; error says why ("" when there is nothing to log)
@@ -41,6 +41,9 @@ public:
         // In the order they happened.
         std::vector<Change> changes;
         std::string error;
+        // Changes were dropped (overflow), deletions among them: names reported
+        // before may be gone unseen. The tree is watched afresh from here on.
+        bool lost = false;
         // With any status: the first directory below which changes go unseen
         // and why ("" when all is watched), once per walk of the tree.
         std::string note;

@@ -152,6 +152,7 @@ struct DirectoryWatch::State {
     // False when the rest of the buffer no longer applies.
     bool handle(const inotify_event &event, Batch &batch) {
         if (event.mask & IN_Q_OVERFLOW) {
+            batch.lost = true;
             rebuild(batch);
             return false;
         }

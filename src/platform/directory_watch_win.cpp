@@ -163,7 +163,8 @@ DirectoryWatch::Batch DirectoryWatch::next_batch(int timeout_ms) {
         return batch;
     }
     batch.status = Batch::Status::changed;
-    state->walk(bytes, batch.changes);  // 0 bytes: the platform dropped changes
+    batch.lost = bytes == 0;  // the platform's own buffer overflowed
+    state->walk(bytes, batch.changes);
     return batch;
 }
 
