@@ -107,6 +107,9 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     ASSERT_EQ(rag_add_document(h.get(), ready.c_str()), RAG_OK);
     int total = progress(h.get()).second;
     const auto settled = [&] { return progress(h.get()) == std::make_pair(total, total) && status(h.get()).empty(); };
+    const auto one_waiting = [&] {
+        return "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")";
+    };
     // Writes path and waits for its report, which then waits for the host
     // with waiting - 1 others.
     const auto reported = [&](const fs::path &path, int waiting = 1) {
@@ -151,7 +154,7 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     fs::remove(went);
     rag_start_watching(h.get());
     EXPECT_TRUE(eventually([&] { return progress(h.get()) == std::make_pair(total - 1, total); }));
-    EXPECT_EQ(status(h.get()), "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")");
+    EXPECT_EQ(status(h.get()), one_waiting());
     ASSERT_EQ(rag_add_document(h.get(), stays.c_str()), RAG_OK);
     EXPECT_TRUE(settled()) << status(h.get());
 
@@ -167,7 +170,7 @@ TEST_F(ApiIndexing, ReportsOfFilesGoneAgainSettle) {
     h->engine->settle_gone_file(still);  // not gone
     ASSERT_EQ(rag_add_document(h.get(), a.c_str()), RAG_OK);
     EXPECT_EQ(progress(h.get()), std::make_pair(total - 1, total));
-    EXPECT_EQ(status(h.get()), "Preparing... (" + std::to_string(total - 1) + "/" + std::to_string(total) + ")");
+    EXPECT_EQ(status(h.get()), one_waiting());
 }
 
 // A root ("/", "C:\\") ends in its separator already: the files below it are

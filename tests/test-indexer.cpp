@@ -54,9 +54,11 @@ struct Reports {
             gone.push_back(path);
         };
     }
-    size_t count(const std::string &path, const std::vector<std::string> Reports::*of = &Reports::paths) {
+    size_t count(const std::string &path) { return occurrences(paths, path); }
+    size_t count_gone(const std::string &path) { return occurrences(gone, path); }
+    size_t occurrences(const std::vector<std::string> &of, const std::string &path) {
         std::lock_guard<std::mutex> lock(mutex);
-        return static_cast<size_t>(std::count((this->*of).begin(), (this->*of).end(), path));
+        return static_cast<size_t>(std::count(of.begin(), of.end(), path));
     }
     // Writes path until it is reported once more: from then on changes are seen.
     void touch_until_watching(const std::string &path) {
@@ -202,11 +204,11 @@ TEST(Indexer, WatchesTheTreeAsItIsAndStartsAgainAfterFailing) {
     }
     indexer.start();
     reports.touch_until_watching(dir.str("gone.txt"));
-    const size_t checks = reports.count(dir.str(), &Reports::gone);
+    const size_t checks = reports.count_gone(dir.str());
     lose_events(reports, dir.path(), dir.path() / "old", outside.path() / "old");
     reports.touch_until_watching((deep / "k.txt").string());
-    EXPECT_EQ(reports.count(dir.str("gone.txt"), &Reports::gone), 0u);  // its deletion was lost
-    EXPECT_EQ(reports.count(dir.str(), &Reports::gone), checks + 1);
+    EXPECT_EQ(reports.count_gone(dir.str("gone.txt")), 0u);  // its deletion was lost
+    EXPECT_EQ(reports.count_gone(dir.str()), checks + 1);
     write_file(outside.path() / "old" / "y.txt", "x");
     reports.touch_until_watching(dir.str("zz.txt"));
     EXPECT_EQ(reports.count(dir.str("old/y.txt")), 0u);

@@ -49,10 +49,9 @@ FileLook look_at(const std::string &path) noexcept {
 } // namespace
 
 void Engine::enqueue_changed_file(const std::string &path) {
-    const std::string key = queue_key(path);
     const FileLook look = look_at(path);
     if (look.gone) changes.report_gone();
-    else changes.report(key, look.time);
+    else changes.report(queue_key(path), look.time);
 }
 
 void Engine::settle_gone_file(const std::string &path) {
